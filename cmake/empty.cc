@@ -1,0 +1,1 @@
+// Keeps kel3_core a valid library while its folders are still empty.

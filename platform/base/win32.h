@@ -25,7 +25,7 @@ typedef intptr_t LPARAM;
 typedef intptr_t LRESULT;
 typedef unsigned short LANGID;
 typedef char CHAR;
-typedef wchar_t WCHAR;  // 32 bits on Linux; the layer converts at its edge.
+typedef char16_t WCHAR;  // UTF-16 code units, 2 bytes, as the platform sizes its buffers.
 typedef BYTE* LPBYTE;
 typedef const BYTE* LPCBYTE;
 typedef DWORD* LPDWORD;

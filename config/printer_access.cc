@@ -31,9 +31,8 @@ int OM_OpenPrinter(LPSTR pPrinterName, LPHANDLE phPrinter, LPPRINTER_DEFAULTSA p
   // One wide character per byte of the name, and the terminator.
   auto* wide = static_cast<LPWSTR>(std::calloc(length + 1, sizeof(WCHAR)));
   if (wide == nullptr) return keepFirst();
-  const int converted =
-      MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED | MB_ERR_INVALID_CHARS, pPrinterName, -1, wide,
-                          static_cast<int>(length + 1));
+  const int converted = MultiByteToWideChar(CP_ACP, MB_PRECOMPOSED | MB_ERR_INVALID_CHARS,
+                                            pPrinterName, -1, wide, static_cast<int>(length + 1));
   if (converted == 0 || GetLastError() == ERROR_NO_UNICODE_TRANSLATION) {
     std::free(wide);
     return keepFirst();

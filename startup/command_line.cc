@@ -153,7 +153,9 @@ int CommandLineBase::GetSwitch(int nIndex, LPSTR pszName, LPSTR pszValue) {
 
 // ---- CommandLineInfo ---------------------------------------------------------
 
-CommandLineInfo::CommandLineInfo() { ResetMembers(); }
+CommandLineInfo::CommandLineInfo() {
+  ResetMembers();
+}
 
 CommandLineInfo::CommandLineInfo(LPCSTR pszCommandLine) {
   ResetMembers();
@@ -243,8 +245,7 @@ int CommandLineInfo::ParseCommandLine() {
     DeleteParameterFile(m_szParamFile);
   }
 
-  if (m_szOptBH[0] == '\0' || m_szOptBU[0] == '\0' || m_szOptBD[0] == '\0' ||
-      m_szOptBI[0] == '\0')
+  if (m_szOptBH[0] == '\0' || m_szOptBU[0] == '\0' || m_szOptBD[0] == '\0' || m_szOptBI[0] == '\0')
     m_fOptBE = 0;
 
   ResolvePrinterPorts();
@@ -308,9 +309,8 @@ int CommandLineInfo::ResolvePrinterPorts() {
   HANDLE printer = nullptr;
   if (OM_OpenPrinter(m_szPrinterName, &printer, nullptr) == 0) return 0;
   DWORD needed = 0;
-  if (GetPrinterA(printer, 2, nullptr, 0, &needed) ||
-      GetLastError() != ERROR_INSUFFICIENT_BUFFER || needed < sizeof(PRINTER_INFO_2A) ||
-      needed > kMaxRecordBytes) {
+  if (GetPrinterA(printer, 2, nullptr, 0, &needed) || GetLastError() != ERROR_INSUFFICIENT_BUFFER ||
+      needed < sizeof(PRINTER_INFO_2A) || needed > kMaxRecordBytes) {
     ClosePrinter(printer);
     return 0;
   }
@@ -399,15 +399,24 @@ int CommandLineInfo::WriteParameterFile() {
     const int* flag;
   };
   const Line lines[] = {
-      {"/P \"%s\"\n", m_szPrinterName, nullptr}, {"/D \"%s\"\n", m_szDriverName, nullptr},
-      {"/O \"%s\"\n", m_szPortName, nullptr},    {"/M \"%s\"\n", m_szModelID, nullptr},
-      {"/J \"%s\"\n", m_szOptJ, nullptr},        {"/S\n", nullptr, &m_fOptS},
-      {"/R\n", nullptr, &m_fRemove},             {"/E\n", nullptr, &m_fPreferences},
-      {"/U\n", nullptr, &m_fOptU},               {"/C\n", nullptr, &m_fOptC},
-      {"/BE\n", nullptr, &m_fOptBE},             {"/BH \"%s\"\n", m_szOptBH, nullptr},
-      {"/BU \"%s\"\n", m_szOptBU, nullptr},      {"/BD \"%s\"\n", m_szOptBD, nullptr},
-      {"/BI \"%s\"\n", m_szOptBI, nullptr},      {"/BN \"%s\"\n", m_szOptBN, nullptr},
-      {"/OMM \"%s\"\n", m_szOptOMM, nullptr},    {"/I\n", nullptr, &m_fIconInstall},
+      {"/P \"%s\"\n", m_szPrinterName, nullptr},
+      {"/D \"%s\"\n", m_szDriverName, nullptr},
+      {"/O \"%s\"\n", m_szPortName, nullptr},
+      {"/M \"%s\"\n", m_szModelID, nullptr},
+      {"/J \"%s\"\n", m_szOptJ, nullptr},
+      {"/S\n", nullptr, &m_fOptS},
+      {"/R\n", nullptr, &m_fRemove},
+      {"/E\n", nullptr, &m_fPreferences},
+      {"/U\n", nullptr, &m_fOptU},
+      {"/C\n", nullptr, &m_fOptC},
+      {"/BE\n", nullptr, &m_fOptBE},
+      {"/BH \"%s\"\n", m_szOptBH, nullptr},
+      {"/BU \"%s\"\n", m_szOptBU, nullptr},
+      {"/BD \"%s\"\n", m_szOptBD, nullptr},
+      {"/BI \"%s\"\n", m_szOptBI, nullptr},
+      {"/BN \"%s\"\n", m_szOptBN, nullptr},
+      {"/OMM \"%s\"\n", m_szOptOMM, nullptr},
+      {"/I\n", nullptr, &m_fIconInstall},
   };
   for (const Line& line : lines) {
     if (line.text != nullptr) {

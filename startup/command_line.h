@@ -22,8 +22,8 @@
 #include "platform/base/win32.h"
 
 // Sizes of the fixed buffers.
-inline constexpr int kCmdTextSize = 260;       // every text member
-inline constexpr int kCmdNameSize = 80;        // a switch name (79 bytes)
+inline constexpr int kCmdTextSize = 260;         // every text member
+inline constexpr int kCmdNameSize = 80;          // a switch name (79 bytes)
 inline constexpr int kCmdLineBufferSize = 1300;  // one parameter-file read
 
 class CommandLineBase {

@@ -19,7 +19,9 @@ size_t& TailOffset() {
   return offset;
 }
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsBlank(char c) {
+  return c == ' ' || c == '\t';
+}
 
 // A switch such as /R or /P12: a slash, then letters and digits only.
 bool IsPlainSwitch(const std::string& arg) {
@@ -127,7 +129,8 @@ std::string RebuildCommandLine(const std::vector<std::string>& args) {
 
 void InitCommandLine(int argc, char** argv) {
   std::vector<std::string> args;
-  for (int k = 0; k < argc && argv != nullptr && argv[k] != nullptr; ++k) args.emplace_back(argv[k]);
+  for (int k = 0; k < argc && argv != nullptr && argv[k] != nullptr; ++k)
+    args.emplace_back(argv[k]);
 
   std::string text;
   bool trusted = false;
@@ -153,7 +156,9 @@ void InitCommandLine(int argc, char** argv) {
   TailOffset() = TailStart(RawCommandLine());
 }
 
-LPSTR CommandLineTail() { return RawCommandLine().data() + TailOffset(); }
+LPSTR CommandLineTail() {
+  return RawCommandLine().data() + TailOffset();
+}
 
 bool PrepareChildCommandLine(const std::string& commandLine, ChildCommandLine* out) {
   if (commandLine.size() > kMaxCommandLine) return false;
@@ -167,4 +172,6 @@ bool PrepareChildCommandLine(const std::string& commandLine, ChildCommandLine* o
 
 }  // namespace kel3
 
-LPSTR GetCommandLineA() { return kel3::RawCommandLine().data(); }
+LPSTR GetCommandLineA() {
+  return kel3::RawCommandLine().data();
+}

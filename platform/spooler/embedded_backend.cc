@@ -108,8 +108,8 @@ class EmbeddedBackend : public Backend {
 
   DWORD Describe(const std::string& canonical, PrinterRecord* record) override {
     Key key;
-    const LSTATUS opened = RegOpenKeyExA(HKEY_LOCAL_MACHINE, PrinterPath(canonical).c_str(), 0,
-                                         KEY_READ, key.out());
+    const LSTATUS opened =
+        RegOpenKeyExA(HKEY_LOCAL_MACHINE, PrinterPath(canonical).c_str(), 0, KEY_READ, key.out());
     if (opened != ERROR_SUCCESS) return Unreachable(opened);
     DWORD status = ERROR_SUCCESS;
     record->name = canonical;
@@ -122,8 +122,8 @@ class EmbeddedBackend : public Backend {
   DWORD ReadDriverData(const std::string& canonical, const std::string& valueName, DWORD* type,
                        std::string* bytes) override {
     Key printer;
-    LSTATUS result = RegOpenKeyExA(HKEY_LOCAL_MACHINE, PrinterPath(canonical).c_str(), 0,
-                                   KEY_READ, printer.out());
+    LSTATUS result = RegOpenKeyExA(HKEY_LOCAL_MACHINE, PrinterPath(canonical).c_str(), 0, KEY_READ,
+                                   printer.out());
     if (result != ERROR_SUCCESS) return Unreachable(result);
     Key data;
     result = RegOpenKeyExA(printer.get(), kDriverDataKey, 0, KEY_READ, data.out());
@@ -170,9 +170,9 @@ class EmbeddedBackend : public Backend {
     if (found != ERROR_INVALID_PRINTER_NAME) return found;
     Key key;
     DWORD disposition = 0;
-    LSTATUS result = RegCreateKeyExA(HKEY_LOCAL_MACHINE, PrinterPath(printer.name).c_str(), 0,
-                                     nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr,
-                                     key.out(), &disposition);
+    LSTATUS result =
+        RegCreateKeyExA(HKEY_LOCAL_MACHINE, PrinterPath(printer.name).c_str(), 0, nullptr,
+                        REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, key.out(), &disposition);
     if (result != ERROR_SUCCESS) return RPC_S_SERVER_UNAVAILABLE;
     // Another administrator may have added the same name meanwhile: the
     // registry tells only the creator that the key is new.
@@ -182,9 +182,9 @@ class EmbeddedBackend : public Backend {
         {kDriverValue, &printer.driver},
         {kProcessorValue, &printer.processor}};
     for (const auto& [name, text] : values) {
-      result = RegSetValueExA(key.get(), name, 0, REG_SZ,
-                              reinterpret_cast<const BYTE*>(text->c_str()),
-                              static_cast<DWORD>(text->size() + 1));
+      result =
+          RegSetValueExA(key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text->c_str()),
+                         static_cast<DWORD>(text->size() + 1));
       if (result != ERROR_SUCCESS) return RPC_S_SERVER_UNAVAILABLE;
     }
     Key data;
@@ -230,8 +230,8 @@ class EmbeddedBackend : public Backend {
     for (DWORD index = 0;; ++index) {
       char name[256];
       DWORD length = sizeof(name);
-      const LSTATUS result = RegEnumKeyExA(printers.get(), index, name, &length, nullptr, nullptr,
-                                           nullptr, nullptr);
+      const LSTATUS result =
+          RegEnumKeyExA(printers.get(), index, name, &length, nullptr, nullptr, nullptr, nullptr);
       if (result == ERROR_NO_MORE_ITEMS) break;
       if (result == ERROR_MORE_DATA) continue;  // longer than any printer name
       if (result != ERROR_SUCCESS) return RPC_S_SERVER_UNAVAILABLE;
@@ -266,6 +266,8 @@ class EmbeddedBackend : public Backend {
 
 }  // namespace
 
-std::unique_ptr<Backend> MakeEmbeddedBackend() { return std::make_unique<EmbeddedBackend>(); }
+std::unique_ptr<Backend> MakeEmbeddedBackend() {
+  return std::make_unique<EmbeddedBackend>();
+}
 
 }  // namespace kel3::spooler

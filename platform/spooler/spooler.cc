@@ -1,10 +1,12 @@
 // The spooler calls: handles, the level-2 record block and the driver-data
 // read, over the active backend.
+#include "platform/spooler/spooler.h"
+
+#include <algorithm>
 #include <cstring>
 
 #include "platform/base/handles.h"
 #include "platform/spooler/backend.h"
-#include "platform/spooler/spooler.h"
 #include "platform/text/text.h"
 
 namespace kel3::spooler {
@@ -63,7 +65,9 @@ ScopedBackend::ScopedBackend(std::unique_ptr<Backend> backend)
   ActiveSlot() = backend_.get();
 }
 
-ScopedBackend::~ScopedBackend() { ActiveSlot() = saved_; }
+ScopedBackend::~ScopedBackend() {
+  ActiveSlot() = saved_;
+}
 
 }  // namespace kel3::spooler
 
@@ -207,8 +211,7 @@ BOOL GetPrinterA(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD cbBuf, LPD
 
   // The block: the record, then each text with its terminator.
   static const char kDatatype[] = "RAW";
-  const std::string* texts[] = {&record.name,
-                                record.port ? &*record.port : nullptr,
+  const std::string* texts[] = {&record.name, record.port ? &*record.port : nullptr,
                                 record.driver ? &*record.driver : nullptr,
                                 record.processor ? &*record.processor : nullptr};
   size_t needed = sizeof(PRINTER_INFO_2A) + sizeof(kDatatype);
@@ -256,13 +259,13 @@ DWORD GetPrinterDataA(HANDLE hPrinter, LPSTR pValueName, LPDWORD pType, LPBYTE p
     return ERROR_INVALID_PARAMETER;
   DWORD type = 0;
   std::string bytes;
-  const DWORD status =
-      kel3::spooler::ActiveBackend().ReadDriverData(printer->canonical(), pValueName, &type, &bytes);
+  const DWORD status = kel3::spooler::ActiveBackend().ReadDriverData(printer->canonical(),
+                                                                     pValueName, &type, &bytes);
   if (status != ERROR_SUCCESS) return status;
   *pcbNeeded = static_cast<DWORD>(bytes.size());
   if (pType != nullptr) *pType = type;
   if (bytes.size() > nSize) return ERROR_MORE_DATA;
-  if (!bytes.empty()) std::memcpy(pData, bytes.data(), bytes.size());
+  if (pData != nullptr) std::copy(bytes.begin(), bytes.end(), pData);
   return ERROR_SUCCESS;
 }
 

@@ -48,20 +48,20 @@ typedef struct _PRINTER_DEFAULTSW {
 // block and the texts after it; every text pointer points into that block
 // or is null when the spooler has no such text.
 typedef struct _PRINTER_INFO_2A {
-  LPSTR pServerName;      // null: a local printer
-  LPSTR pPrinterName;     // the printer's name as the spooler keeps it
-  LPSTR pShareName;       // null
-  LPSTR pPortName;        // the port, or null
-  LPSTR pDriverName;      // the driver's name, or null
-  LPSTR pComment;         // null
-  LPSTR pLocation;        // null
-  LPDEVMODEA pDevMode;    // null
-  LPSTR pSepFile;         // null
-  LPSTR pPrintProcessor;  // the print processor, or null
-  LPSTR pDatatype;        // "RAW"
-  LPSTR pParameters;      // null
+  LPSTR pServerName;          // null: a local printer
+  LPSTR pPrinterName;         // the printer's name as the spooler keeps it
+  LPSTR pShareName;           // null
+  LPSTR pPortName;            // the port, or null
+  LPSTR pDriverName;          // the driver's name, or null
+  LPSTR pComment;             // null
+  LPSTR pLocation;            // null
+  LPDEVMODEA pDevMode;        // null
+  LPSTR pSepFile;             // null
+  LPSTR pPrintProcessor;      // the print processor, or null
+  LPSTR pDatatype;            // "RAW"
+  LPSTR pParameters;          // null
   void* pSecurityDescriptor;  // null
-  DWORD Attributes;       // PRINTER_ATTRIBUTE_LOCAL
+  DWORD Attributes;           // PRINTER_ATTRIBUTE_LOCAL
   DWORD Priority;
   DWORD DefaultPriority;
   DWORD StartTime;

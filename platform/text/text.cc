@@ -1,6 +1,7 @@
 // UTF-8 / UTF-16 conversion and simple case folding for the layer.
 #include "platform/text/text.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace kel3 {
@@ -214,7 +215,7 @@ int MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCSTR lpMultiByteStr, int
     SetLastError(ERROR_INSUFFICIENT_BUFFER);
     return 0;
   }
-  std::memcpy(lpWideCharStr, units.data(), units.size() * sizeof(WCHAR));
+  std::copy(units.begin(), units.end(), lpWideCharStr);
   SetLastError(ERROR_SUCCESS);
   return needed;
 }

@@ -107,15 +107,16 @@ bool ParseDword(const std::string& text, DWORD* value) {
 }
 
 int SetData(const std::vector<std::string>& args) {
-  if (args.size() < 3) return UsageError("printer", "printer set-data needs a name and a value name");
+  if (args.size() < 3)
+    return UsageError("printer", "printer set-data needs a name and a value name");
   std::vector<std::string> values;
   std::string error;
   if (!TakeOptions(args, 3, {"--dword"}, &values, &error)) return UsageError("printer", error);
   if (values[0].empty()) return UsageError("printer", "printer set-data needs --dword N");
   DWORD number = 0;
   if (!ParseDword(values[0], &number))
-    return UsageError("printer", "--dword takes a number from 0 to 4294967295, not '" +
-                                     values[0] + "'");
+    return UsageError("printer",
+                      "--dword takes a number from 0 to 4294967295, not '" + values[0] + "'");
   if (args[2].empty()) return UsageError("printer", "the value name must not be empty");
   const DWORD status = SetSpoolerPrinterDword(args[1], args[2], number);
   if (status != ERROR_SUCCESS) return Fail(Describe(status, args[1]));

@@ -31,13 +31,13 @@ TEST(SplitCommandLine, FollowsThePlatformQuotingRules) {
       {"C:\\dir\\prog.exe a\\b", {"C:\\dir\\prog.exe", "a\\b"}},
       {"p   a\t\tb  ", {"p", "a", "b"}},
       {"p a\"b c\"d", {"p", "ab cd"}},
-      {"p \\\"x\\\"", {"p", "\"x\""}},              // \" is a literal quote
-      {"p \"a\\\\\" b", {"p", "a\\", "b"}},           // \\" : one backslash, quote acts
-      {"p a\\\\\\\"b", {"p", "a\\\"b"}},             // \\\" : backslash and literal quote
-      {"p \"a\"\"b\"", {"p", "a\"b"}},               // "" inside quotes
+      {"p \\\"x\\\"", {"p", "\"x\""}},       // \" is a literal quote
+      {"p \"a\\\\\" b", {"p", "a\\", "b"}},  // \\" : one backslash, quote acts
+      {"p a\\\\\\\"b", {"p", "a\\\"b"}},     // \\\" : backslash and literal quote
+      {"p \"a\"\"b\"", {"p", "a\"b"}},       // "" inside quotes
       {"p \"\"", {"p", ""}},
       {"p \"unclosed text", {"p", "unclosed text"}},
-      {"p /P5 \"a\"b/c\"", {"p", "/P5", "ab/c"}},    // lossy: why the whole text is handed over
+      {"p /P5 \"a\"b/c\"", {"p", "/P5", "ab/c"}},  // lossy: why the whole text is handed over
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.text);

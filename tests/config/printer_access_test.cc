@@ -99,9 +99,12 @@ class PrinterAccessTest : public kel3::test::PrefixTest {
 TEST_F(PrinterAccessTest, IsKelInvalidAnswersAndTraces) {
   Add("Office Laser");
   EnableTrace();
-  const std::vector<std::string> kOpened = {
-      "CCtrlSetReg::IsKelInvalid : start", "PrinterName : Office Laser", "Enter : OM_OpenPrinter",
-      "Exit : OM_OpenPrinter",             "Enter : GetPrinterData",     "Exit : GetPrinterData"};
+  const std::vector<std::string> kOpened = {"CCtrlSetReg::IsKelInvalid : start",
+                                            "PrinterName : Office Laser",
+                                            "Enter : OM_OpenPrinter",
+                                            "Exit : OM_OpenPrinter",
+                                            "Enter : GetPrinterData",
+                                            "Exit : GetPrinterData"};
   const std::vector<std::string> kClosed = {"Enter : ClosePrinter", "Exit : ClosePrinter",
                                             "CCtrlSetReg::IsKelInvalid : exit"};
   struct Case {
@@ -132,11 +135,11 @@ TEST_F(PrinterAccessTest, IsKelInvalidAnswersAndTraces) {
 TEST_F(PrinterAccessTest, IsKelInvalidWithAValueTooLongForFourBytes) {
   Add("P");
   HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExA(
-                HKEY_LOCAL_MACHINE,
-                "SYSTEM\\CurrentControlSet\\Control\\Print\\Printers\\P\\PrinterDriverData", 0,
-                nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, nullptr),
-            ERROR_SUCCESS);
+  ASSERT_EQ(
+      RegCreateKeyExA(HKEY_LOCAL_MACHINE,
+                      "SYSTEM\\CurrentControlSet\\Control\\Print\\Printers\\P\\PrinterDriverData",
+                      0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+      ERROR_SUCCESS);
   const BYTE eight[8] = {1, 0, 0, 0, 0, 0, 0, 0};
   ASSERT_EQ(RegSetValueExA(key, "KELSetting", 0, REG_BINARY, eight, 8), ERROR_SUCCESS);
   RegCloseKey(key);
@@ -178,11 +181,11 @@ TEST_F(PrinterAccessTest, WideRetryOnTheNtFamily) {
     DWORD error;  // after a failure
   } cases[] = {
       {"8-bit open suffices", VER_PLATFORM_WIN32_NT, "\xC3\x84RGER", 1, 1, 0, 0},
-      {"non-ASCII case differs: the wide retry opens it", VER_PLATFORM_WIN32_NT,
-       "\xC3\xA4rger", 1, 1, 1, 0},
+      {"non-ASCII case differs: the wide retry opens it", VER_PLATFORM_WIN32_NT, "\xC3\xA4rger", 1,
+       1, 1, 0},
       {"on the 9x family no retry", 1, "\xC3\xA4rger", 0, 1, 0, ERROR_INVALID_PRINTER_NAME},
-      {"a name not valid in the code page is not retried", VER_PLATFORM_WIN32_NT, "\xE4rger", 0,
-       1, 0, ERROR_INVALID_PRINTER_NAME},
+      {"a name not valid in the code page is not retried", VER_PLATFORM_WIN32_NT, "\xE4rger", 0, 1,
+       0, ERROR_INVALID_PRINTER_NAME},
       {"no such printer, retried", VER_PLATFORM_WIN32_NT, "Nobody", 0, 1, 1,
        ERROR_INVALID_PRINTER_NAME},
   };
@@ -250,10 +253,9 @@ TEST_F(PrinterAccessTest, GetPrinterDriverName) {
 
   // A printer whose record has no driver name.
   HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE,
-                            "SYSTEM\\CurrentControlSet\\Control\\Print\\Printers\\NoDriver", 0,
-                            nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key,
-                            nullptr),
+  ASSERT_EQ(RegCreateKeyExA(
+                HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Print\\Printers\\NoDriver",
+                0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, nullptr),
             ERROR_SUCCESS);
   RegCloseKey(key);
   std::strcpy(driver, "stale");

@@ -16,8 +16,8 @@ namespace {
 
 class SpoolerTest : public kel3::test::PrefixTest {
  protected:
-  void Add(const std::string& name, const std::string& port = "LPT1:",
-           const std::string& driver = "KEL Driver 3") {
+  void Add(const std::string& name,
+           const std::string& port = "LPT1:", const std::string& driver = "KEL Driver 3") {
     ASSERT_EQ(kel3::AddSpoolerPrinter({name, port, driver, ""}), ERROR_SUCCESS) << name;
   }
 
@@ -71,8 +71,8 @@ TEST_F(SpoolerTest, EightBitOpenIgnoresOnlyAsciiCase) {
 }
 
 TEST_F(SpoolerTest, WideOpenIgnoresUnicodeCase) {
-  Add("\xC3\x84rger");                                 // Ärger
-  Add("\xCE\xA3\xCE\xB9\xCF\x83");                     // Σισ (Greek)
+  Add("\xC3\x84rger");                                              // Ärger
+  Add("\xCE\xA3\xCE\xB9\xCF\x83");                                  // Σισ (Greek)
   Add("\xD0\x9F\xD1\x80\xD0\xB8\xD0\xBD\xD1\x82\xD0\xB5\xD1\x80");  // Принтер
   const struct {
     std::u16string name;
@@ -134,9 +134,8 @@ TEST_F(SpoolerTest, LevelTwoRecordInOneBlock) {
 TEST_F(SpoolerTest, AFieldMissingFromTheHiveIsAbsentFromTheRecord) {
   HKEY key = nullptr;
   ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE,
-                            "SYSTEM\\CurrentControlSet\\Control\\Print\\Printers\\Bare", 0,
-                            nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key,
-                            nullptr),
+                            "SYSTEM\\CurrentControlSet\\Control\\Print\\Printers\\Bare", 0, nullptr,
+                            REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, nullptr),
             ERROR_SUCCESS);
   const DWORD number = 7;
   ASSERT_EQ(RegSetValueExA(key, "Port", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), 4),
@@ -211,9 +210,9 @@ TEST_F(SpoolerTest, Administration) {
             static_cast<DWORD>(ERROR_ALREADY_EXISTS));
   EXPECT_EQ(kel3::AddSpoolerPrinter({"office laser", "P", "D", ""}),
             static_cast<DWORD>(ERROR_ALREADY_EXISTS));
-  for (const std::string& bad : {std::string(""), std::string("a\\b"), std::string("a,b"),
-                                 std::string(MAX_PRINTER_NAME + 1, 'n'), std::string("\xC4"),
-                                 std::string("tab\there")}) {
+  for (const std::string& bad :
+       {std::string(""), std::string("a\\b"), std::string("a,b"),
+        std::string(MAX_PRINTER_NAME + 1, 'n'), std::string("\xC4"), std::string("tab\there")}) {
     EXPECT_FALSE(kel3::CheckPrinterName(bad).empty()) << bad;
     EXPECT_EQ(kel3::AddSpoolerPrinter({bad, "P", "D", ""}),
               static_cast<DWORD>(ERROR_INVALID_PRINTER_NAME));

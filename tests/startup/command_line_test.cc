@@ -49,7 +49,8 @@ TEST(GetSwitch, ScansTheGrammar) {
        "C:\\x\\st.exe /P6 \"a\"b/cd\" /O5 \"LPT1:\" /M6 \"LX-200\" /E",
        {{6, "P", "a\"b/cd"}, {5, "O", "LPT1:"}, {6, "M", "LX-200"}, {0, "E", ""}}},
       {"a quoted value keeps its slash", "/P \"a/b c\" /R", {{5, "P", "a/b c"}, {0, "R", ""}}},
-      {"quoted switch with a slash after a length-counted one", "/P3 \"x/y\" /O \"C:/dir\"",
+      {"quoted switch with a slash after a length-counted one",
+       "/P3 \"x/y\" /O \"C:/dir\"",
        {{3, "P", "x/y"}, {6, "O", "C:/dir"}}},
       {"unclosed quote after a blank runs to the end", "/P \"abc", {{3, "P", "abc"}}},
       {"unclosed quote right after the name gives no value", "/P\"abc", {{3, "P", ""}}},
@@ -58,12 +59,9 @@ TEST(GetSwitch, ScansTheGrammar) {
       {"a declared length reaching the end", "/P20 \"abc\" /R", {{20, "P", ""}}},
       {"a length without any quote ends the scan", "/R /P1 word /S /U", {{0, "R", ""}}},
       {"two switches with nothing between", "/S/P \"x\"", {{0, "S", ""}}},
-      {"text before the first slash and a quoted slash", "prog \"a /b\" /P \"x\"",
-       {{1, "P", "x"}}},
-      {"two double quotes give an empty value", "/P \"\" /M \"y\"",
-       {{0, "P", ""}, {1, "M", "y"}}},
-      {"lower-case names keep their case", "/p \"x\" /omm \"y\"",
-       {{1, "p", "x"}, {1, "omm", "y"}}},
+      {"text before the first slash and a quoted slash", "prog \"a /b\" /P \"x\"", {{1, "P", "x"}}},
+      {"two double quotes give an empty value", "/P \"\" /M \"y\"", {{0, "P", ""}, {1, "M", "y"}}},
+      {"lower-case names keep their case", "/p \"x\" /omm \"y\"", {{1, "p", "x"}, {1, "omm", "y"}}},
       {"a lone slash at the end", "/R /", {{0, "R", ""}, {0, "", ""}}},
       {"a length that overflows an int is refused", "/P99999999999 \"x\" /R", {}},
       {"the refusal keeps earlier switches", "/R /P4294967297 \"x\"", {{0, "R", ""}}},
@@ -148,11 +146,10 @@ class CommandLineTest : public kel3::test::PrefixTest {
   void SetModelId(const std::string& driver, const std::string& bytes) {
     HKEY key = nullptr;
     const std::string path = "software\\ORMEL\\KEL3\\Driver\\" + driver;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr,
-                              REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                              KEY_ALL_ACCESS, nullptr, &key, nullptr),
               ERROR_SUCCESS);
-    ASSERT_EQ(RegSetValueExA(key, "ModelID", 0, REG_SZ,
-                             reinterpret_cast<const BYTE*>(bytes.data()),
+    ASSERT_EQ(RegSetValueExA(key, "ModelID", 0, REG_SZ, reinterpret_cast<const BYTE*>(bytes.data()),
                              static_cast<DWORD>(bytes.size())),
               ERROR_SUCCESS);
     RegCloseKey(key);
@@ -191,10 +188,10 @@ TEST_F(CommandLineTest, ParseCommandLineEdgeCases) {
       {"/BE /BH \"h\" /BU \"u\" /BD \"d\" /BI \"\"", "", 0, 0, 0},
       {"/EF \"HKLM\"", "", 0, 0, 0},
       {"/ef \"HkCu\"", "", 0, 1, 0},
-      {"/P \"x\" /P", "", 0, 0, 0},           // a text switch without value empties
-      {"/P \"x\" /P \"y\"", "y", 0, 0, 0},    // the last wins
-      {"/R \"0\"", "", 0, 0, 1},              // flags are set whatever the value
-      {"/X \"y\" /F1 /A2", "", 0, 0, 0},      // unknown names change nothing
+      {"/P \"x\" /P", "", 0, 0, 0},         // a text switch without value empties
+      {"/P \"x\" /P \"y\"", "y", 0, 0, 0},  // the last wins
+      {"/R \"0\"", "", 0, 0, 1},            // flags are set whatever the value
+      {"/X \"y\" /F1 /A2", "", 0, 0, 0},    // unknown names change nothing
       {"/R /P1 word /S /U", "", 0, 0, 1},
   };
   for (const Case& c : cases) {
@@ -225,13 +222,27 @@ TEST_F(CommandLineTest, MembersKeepTheirDeclaredOrderAndSizes) {
   const ptrdiff_t base = at(info.m_szCommandLine);
   EXPECT_EQ(at(info.m_szTempPath) - base, 260);
   const std::pair<const void*, int> members[] = {
-      {&info.m_fRemove, 4},        {&info.m_fOptS, 4},          {&info.m_fPreferences, 4},
-      {&info.m_fOptC, 4},          {&info.m_fOptU, 4},          {info.m_szPrinterName, 260},
-      {info.m_szDriverName, 260},  {info.m_szPortName, 260},    {info.m_szModelID, 260},
-      {info.m_szParamFile, 260},   {info.m_szKeepParamFile, 260}, {info.m_szOptJ, 260},
-      {&info.m_fOptBE, 4},         {info.m_szOptBH, 260},       {info.m_szOptBU, 260},
-      {info.m_szOptBD, 260},       {info.m_szOptBI, 260},       {info.m_szOptBN, 260},
-      {info.m_szOptOMM, 260},      {&info.m_fIconInstall, 4},   {&info.m_bFrom, 4},
+      {&info.m_fRemove, 4},
+      {&info.m_fOptS, 4},
+      {&info.m_fPreferences, 4},
+      {&info.m_fOptC, 4},
+      {&info.m_fOptU, 4},
+      {info.m_szPrinterName, 260},
+      {info.m_szDriverName, 260},
+      {info.m_szPortName, 260},
+      {info.m_szModelID, 260},
+      {info.m_szParamFile, 260},
+      {info.m_szKeepParamFile, 260},
+      {info.m_szOptJ, 260},
+      {&info.m_fOptBE, 4},
+      {info.m_szOptBH, 260},
+      {info.m_szOptBU, 260},
+      {info.m_szOptBD, 260},
+      {info.m_szOptBI, 260},
+      {info.m_szOptBN, 260},
+      {info.m_szOptOMM, 260},
+      {&info.m_fIconInstall, 4},
+      {&info.m_bFrom, 4},
   };
   ptrdiff_t expected = at(info.m_szTempPath) + 260;
   for (const auto& [member, size] : members) {

@@ -19,10 +19,9 @@ TEST(MultiByteToWideChar, ConvertsOrRefuses) {
   const Conversion cases[] = {
       {"ascii", "Office", MB_ERR_INVALID_CHARS, u"Office", 0},
       {"latin and greek", "\xC3\xA4rger \xCE\xA3", MB_ERR_INVALID_CHARS, u"\u00E4rger \u03A3", 0},
-      {"beyond the BMP: a surrogate pair", "\xF0\x9F\x96\xA8", MB_ERR_INVALID_CHARS,
-       u"\U0001F5A8", 0},
-      {"stray continuation byte", "a\x80", MB_ERR_INVALID_CHARS, u"",
-       ERROR_NO_UNICODE_TRANSLATION},
+      {"beyond the BMP: a surrogate pair", "\xF0\x9F\x96\xA8", MB_ERR_INVALID_CHARS, u"\U0001F5A8",
+       0},
+      {"stray continuation byte", "a\x80", MB_ERR_INVALID_CHARS, u"", ERROR_NO_UNICODE_TRANSLATION},
       {"truncated sequence", "\xC3", MB_ERR_INVALID_CHARS, u"", ERROR_NO_UNICODE_TRANSLATION},
       {"over-long slash", "\xC0\xAF", MB_ERR_INVALID_CHARS, u"", ERROR_NO_UNICODE_TRANSLATION},
       {"encoded surrogate", "\xED\xA0\x80", MB_ERR_INVALID_CHARS, u"",
@@ -87,12 +86,13 @@ TEST(MultiByteToWideChar, RefusesBadArguments) {
 TEST(CaseFolding, PairsUpperAndLowerCase) {
   const std::pair<std::u32string, std::u32string> equal[] = {
       {U"OFFICE LASER", U"office laser"},
-      {U"\u00C4RGER \u00D8", U"\u00E4rger \u00F8"},       // Latin-1
-      {U"\u0141\u00D3D\u0179", U"\u0142\u00F3d\u017A"},   // Latin Extended-A
+      {U"\u00C4RGER \u00D8", U"\u00E4rger \u00F8"},                            // Latin-1
+      {U"\u0141\u00D3D\u0179", U"\u0142\u00F3d\u017A"},                        // Latin Extended-A
       {U"\u03A3\u039F\u03A6\u0399\u0391", U"\u03C3\u03BF\u03C6\u03B9\u03B1"},  // Greek
-      {U"\u03C3", U"\u03C2"},                              // final sigma
-      {U"\u041F\u0420\u0418\u041D\u0422\u0415\u0420", U"\u043F\u0440\u0438\u043D\u0442\u0435\u0440"},
-      {U"\u0401\u0416", U"\u0451\u0436"},                  // Cyrillic with Io
+      {U"\u03C3", U"\u03C2"},                                                  // final sigma
+      {U"\u041F\u0420\u0418\u041D\u0422\u0415\u0420",
+       U"\u043F\u0440\u0438\u043D\u0442\u0435\u0440"},
+      {U"\u0401\u0416", U"\u0451\u0436"},  // Cyrillic with Io
   };
   for (const auto& [a, b] : equal) EXPECT_TRUE(kel3::EqualsIgnoringCase(a, b));
   EXPECT_FALSE(kel3::EqualsIgnoringCase(U"\u00D7", U"\u00F7"));  // multiply vs divide

@@ -51,6 +51,7 @@ class PrinterAccessTest : public kel3::test::PrefixTest {
   void TearDown() override {
     kel3::OverridePlatformId(VER_PLATFORM_WIN32_NT);
     TraceClose();
+    TraceEnable("", "Q_RIC");  // off again: the log's state is process-wide
   }
 
   void Add(const std::string& name, const std::string& driver = "KEL Driver 3") {

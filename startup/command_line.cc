@@ -341,7 +341,8 @@ int CommandLineInfo::LookUpModelId() {
   const int n = std::snprintf(keyPath, sizeof(keyPath), kDriverKeyFormat, m_szDriverName);
   if (n < 0 || n >= static_cast<int>(sizeof(keyPath))) return 0;
   HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_READ, &key) != ERROR_SUCCESS) return 0;
+  const HKEY machine = HKEY_LOCAL_MACHINE;  // NOLINT(performance-no-int-to-ptr)
+  if (RegOpenKeyExA(machine, keyPath, 0, KEY_READ, &key) != ERROR_SUCCESS) return 0;
   // Read into a buffer of our own: a failed read must leave the member as
   // it was, and a value of 260 bytes without a terminator is cut at 259.
   char model[kCmdTextSize + 1];

@@ -15,6 +15,9 @@
 namespace kel3::spooler {
 namespace {
 
+// The machine root, once: its handle is the platform's fixed value.
+const HKEY kMachine = HKEY_LOCAL_MACHINE;  // NOLINT(performance-no-int-to-ptr)
+
 constexpr char kPrintersKey[] = "SYSTEM\\CurrentControlSet\\Control\\Print\\Printers";
 constexpr char kDriverDataKey[] = "PrinterDriverData";
 constexpr char kPortValue[] = "Port";
@@ -109,7 +112,7 @@ class EmbeddedBackend : public Backend {
   DWORD Describe(const std::string& canonical, PrinterRecord* record) override {
     Key key;
     const LSTATUS opened =
-        RegOpenKeyExA(HKEY_LOCAL_MACHINE, PrinterPath(canonical).c_str(), 0, KEY_READ, key.out());
+        RegOpenKeyExA(kMachine, PrinterPath(canonical).c_str(), 0, KEY_READ, key.out());
     if (opened != ERROR_SUCCESS) return Unreachable(opened);
     DWORD status = ERROR_SUCCESS;
     record->name = canonical;
@@ -122,8 +125,8 @@ class EmbeddedBackend : public Backend {
   DWORD ReadDriverData(const std::string& canonical, const std::string& valueName, DWORD* type,
                        std::string* bytes) override {
     Key printer;
-    LSTATUS result = RegOpenKeyExA(HKEY_LOCAL_MACHINE, PrinterPath(canonical).c_str(), 0, KEY_READ,
-                                   printer.out());
+    LSTATUS result =
+        RegOpenKeyExA(kMachine, PrinterPath(canonical).c_str(), 0, KEY_READ, printer.out());
     if (result != ERROR_SUCCESS) return Unreachable(result);
     Key data;
     result = RegOpenKeyExA(printer.get(), kDriverDataKey, 0, KEY_READ, data.out());
@@ -171,7 +174,7 @@ class EmbeddedBackend : public Backend {
     Key key;
     DWORD disposition = 0;
     LSTATUS result =
-        RegCreateKeyExA(HKEY_LOCAL_MACHINE, PrinterPath(printer.name).c_str(), 0, nullptr,
+        RegCreateKeyExA(kMachine, PrinterPath(printer.name).c_str(), 0, nullptr,
                         REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, key.out(), &disposition);
     if (result != ERROR_SUCCESS) return RPC_S_SERVER_UNAVAILABLE;
     // Another administrator may have added the same name meanwhile: the
@@ -195,8 +198,7 @@ class EmbeddedBackend : public Backend {
 
   DWORD Remove(const std::string& canonical) override {
     Key printers;
-    const LSTATUS result =
-        RegOpenKeyExA(HKEY_LOCAL_MACHINE, kPrintersKey, 0, KEY_ALL_ACCESS, printers.out());
+    const LSTATUS result = RegOpenKeyExA(kMachine, kPrintersKey, 0, KEY_ALL_ACCESS, printers.out());
     if (result != ERROR_SUCCESS) return Unreachable(result);
     return DeleteTree(printers.get(), canonical);
   }
@@ -204,8 +206,8 @@ class EmbeddedBackend : public Backend {
   DWORD WriteDriverData(const std::string& canonical, const std::string& valueName, DWORD type,
                         const std::string& bytes) override {
     Key printer;
-    LSTATUS result = RegOpenKeyExA(HKEY_LOCAL_MACHINE, PrinterPath(canonical).c_str(), 0,
-                                   KEY_ALL_ACCESS, printer.out());
+    LSTATUS result =
+        RegOpenKeyExA(kMachine, PrinterPath(canonical).c_str(), 0, KEY_ALL_ACCESS, printer.out());
     if (result != ERROR_SUCCESS) return Unreachable(result);
     Key data;
     result = RegCreateKeyExA(printer.get(), kDriverDataKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
@@ -223,8 +225,7 @@ class EmbeddedBackend : public Backend {
   static DWORD Names(std::vector<std::string>* names) {
     names->clear();
     Key printers;
-    const LSTATUS opened =
-        RegOpenKeyExA(HKEY_LOCAL_MACHINE, kPrintersKey, 0, KEY_READ, printers.out());
+    const LSTATUS opened = RegOpenKeyExA(kMachine, kPrintersKey, 0, KEY_READ, printers.out());
     if (opened == ERROR_FILE_NOT_FOUND) return ERROR_SUCCESS;
     if (opened != ERROR_SUCCESS) return RPC_S_SERVER_UNAVAILABLE;
     for (DWORD index = 0;; ++index) {

@@ -380,6 +380,12 @@ std::string ValueName(LPCSTR name) { return name != nullptr ? name : ""; }
 
 }  // namespace
 
+void RegCloseHives() {
+  std::lock_guard<std::mutex> lock(HiveMutex());
+  Hives().erase(PrefixDir() + "/system.db");
+  Hives().erase(PrefixDir() + "/user.db");
+}
+
 LSTATUS RegRunInTransaction(HKEY root, bool (*body)(void* context), void* context) {
   if (!IsRoot(root) || body == nullptr) return ERROR_INVALID_PARAMETER;
   Hive* hive = nullptr;

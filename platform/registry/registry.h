@@ -105,4 +105,9 @@ namespace kel3 {
 // Returns ERROR_SUCCESS or the error that stopped it.
 LSTATUS RegRunInTransaction(HKEY root, bool (*body)(void* context), void* context);
 
+// Closes this process's connections to the current prefix's hives; the
+// next call opens the files anew. For tools and tests that replace or
+// damage a hive file under a running process. Handles stay valid.
+void RegCloseHives();
+
 }  // namespace kel3

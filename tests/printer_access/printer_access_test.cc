@@ -93,6 +93,10 @@ class PrinterAccessTest : public kel3::test::PrefixTest {
   }
 
   void BreakHive() {
+    kel3::RegCloseHives();
+    for (const char* file : {"/system.db", "/system.db-wal", "/system.db-shm"}) {
+      std::remove((prefix_.dir() + file).c_str());
+    }
     std::ofstream(prefix_.dir() + "/system.db", std::ios::binary) << std::string(4096, 'x');
   }
 };

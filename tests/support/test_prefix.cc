@@ -25,6 +25,15 @@ ScopedPrefix::ScopedPrefix() {
 }
 
 ScopedPrefix::~ScopedPrefix() {
+  // Shared-memory objects of this prefix (tables, lock objects) would
+  // otherwise outlive the test in /dev/shm.
+  const std::string shmPrefix = "kel3-" + PrefixTag() + "-";
+  std::error_code shmError;
+  for (const auto& entry : std::filesystem::directory_iterator("/dev/shm", shmError)) {
+    if (entry.path().filename().string().rfind(shmPrefix, 0) == 0) {
+      std::filesystem::remove(entry.path(), shmError);
+    }
+  }
   if (had_saved_) {
     setenv("KEL3_PREFIX", saved_.c_str(), 1);
   } else {

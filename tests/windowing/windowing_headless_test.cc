@@ -1,0 +1,118 @@
+// The windowing core on the headless backend: what the program asked is
+// recorded, and a test delivers messages and fires timers in virtual time.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "platform/windowing/headless.h"
+#include "platform/windowing/windowing.h"
+
+namespace {
+
+std::vector<UINT> g_seen;
+
+LRESULT Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  g_seen.push_back(msg);
+  if (msg == WM_DESTROY) PostQuitMessage(0);
+  if (msg == WM_USER) return static_cast<LRESULT>(wParam + 1);
+  return DefWindowProcA(hwnd, msg, wParam, lParam);
+}
+
+class Headless : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    kel3::SelectWindowingBackend(kel3::WindowingBackend::kHeadless);
+    kel3::headless::Reset();
+    g_seen.clear();
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = Proc;
+    wc.lpszClassName = "TrayIconWClass";
+    ASSERT_NE(RegisterClassA(&wc), 0);
+    hwnd_ = CreateWindowExA(0, "TrayIconWClass", "KEL3 TrayIcon", 0x20CF0000, CW_USEDEFAULT,
+                            CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr,
+                            nullptr, nullptr);
+    ASSERT_NE(hwnd_, nullptr);
+  }
+  HWND hwnd_ = nullptr;
+};
+
+TEST_F(Headless, ClassesAndWindowsAreRecorded) {
+  WNDCLASSA again{};
+  again.lpfnWndProc = Proc;
+  again.lpszClassName = "trayiconwclass";
+  EXPECT_EQ(RegisterClassA(&again), 0);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CLASS_ALREADY_EXISTS));
+  EXPECT_EQ(CreateWindowExA(0, "NoSuchClass", "", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr,
+                            nullptr),
+            nullptr);
+  const auto windows = kel3::headless::Windows();
+  ASSERT_EQ(windows.size(), 1u);
+  EXPECT_EQ(windows[0].className, "TrayIconWClass");
+  EXPECT_EQ(windows[0].title, "KEL3 TrayIcon");
+  EXPECT_FALSE(windows[0].visible);
+  EXPECT_EQ(g_seen.front(), static_cast<UINT>(WM_CREATE));
+  EXPECT_EQ(FindWindowA("TRAYICONWCLASS", "KEL3 TrayIcon"), hwnd_);
+  EXPECT_EQ(FindWindowA("TrayIconWClass", "other"), nullptr);
+  EXPECT_EQ(SendMessageA(hwnd_, WM_USER, 41, 0), 42);
+}
+
+TEST_F(Headless, TimersFireInVirtualTimeAndDieWithTheWindow) {
+  ASSERT_EQ(SetTimer(hwnd_, 4, 3000, nullptr), 4u);
+  ASSERT_EQ(SetTimer(hwnd_, 2, 5000, nullptr), 2u);
+  ASSERT_EQ(kel3::headless::Timers().size(), 2u);
+  kel3::headless::AdvanceClock(6000);  // ticks: 4 at 3000, 2 at 5000, 4 at 6000
+  MSG msg;
+  std::vector<WPARAM> order;
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_GT(GetMessageA(&msg, nullptr, 0, 0), 0);
+    ASSERT_EQ(msg.message, static_cast<UINT>(WM_TIMER));
+    order.push_back(msg.wParam);
+  }
+  EXPECT_EQ(order, (std::vector<WPARAM>{4, 2, 4}));
+  // With nothing queued, the loop jumps to the next due timer: 4 again, a
+  // full period after its tick at 6000.
+  ASSERT_GT(GetMessageA(&msg, nullptr, 0, 0), 0);
+  EXPECT_EQ(msg.wParam, 4u);
+  EXPECT_EQ(kel3::headless::Clock(), 9000u);
+
+  EXPECT_TRUE(kel3::headless::FireTimer(hwnd_, 4));
+  EXPECT_FALSE(kel3::headless::FireTimer(hwnd_, 9));
+  EXPECT_TRUE(KillTimer(hwnd_, 4));  // drops the queued tick too
+  EXPECT_EQ(kel3::headless::DispatchPending(), 0);
+  DestroyWindow(hwnd_);
+  EXPECT_TRUE(kel3::headless::Timers().empty());
+  EXPECT_FALSE(IsWindow(hwnd_));
+}
+
+TEST_F(Headless, CloseDestroysAndQuitsAndPostsAreRecorded) {
+  ASSERT_TRUE(PostMessageA(hwnd_, 1224, 0, 1));
+  ASSERT_TRUE(PostMessageA(hwnd_, WM_CLOSE, 0, 0));
+  MSG msg;
+  int got;
+  while ((got = GetMessageA(&msg, nullptr, 0, 0)) > 0) DispatchMessageA(&msg);
+  EXPECT_EQ(got, 0);
+  EXPECT_EQ(g_seen, (std::vector<UINT>{WM_CREATE, 1224, WM_CLOSE, WM_DESTROY}));
+  const auto posted = kel3::headless::Posted();
+  ASSERT_EQ(posted.size(), 3u);
+  EXPECT_EQ(posted[0].message, 1224u);
+  EXPECT_EQ(posted[0].lParam, 1);
+  EXPECT_EQ(posted[2].message, static_cast<UINT>(WM_QUIT));
+  // Nothing can arrive any more: the loop reports that instead of hanging.
+  EXPECT_EQ(GetMessageA(&msg, nullptr, 0, 0), -1);
+}
+
+TEST_F(Headless, ForeignWindowsAnswerIsWindowAndReceiveRecordedPosts) {
+  HWND peer = reinterpret_cast<HWND>(0x00500001);
+  EXPECT_FALSE(IsWindow(peer));
+  EXPECT_FALSE(PostMessageA(peer, WM_CLOSE, 0, 0));
+  kel3::headless::AddForeignWindow(peer, "TrayIconWClass", "KEL3 TrayIcon");
+  EXPECT_TRUE(IsWindow(peer));
+  EXPECT_TRUE(PostMessageA(peer, WM_CLOSE, 0, 0));
+  EXPECT_EQ(kel3::headless::Posted().back().hwnd, peer);
+  DestroyWindow(hwnd_);
+  EXPECT_EQ(FindWindowA("TrayIconWClass", "KEL3 TrayIcon"), peer);
+  kel3::headless::RemoveForeignWindow(peer);
+  EXPECT_FALSE(IsWindow(peer));
+}
+
+}  // namespace

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <string>
 
 #include "config/printer_access.h"
 #include "platform/registry/registry.h"
@@ -107,13 +108,29 @@ class GrowingView {
 // A registration holds it from the look-up until its window is stored, so a
 // second start for the same printer waits and then finds a live window
 // rather than a placeholder.
-HANDLE g_pendingRegistration = nullptr;
+struct PendingRegistration {
+  HANDLE mutex = nullptr;
+  char mapName[MAX_PATH] = {};
+};
+PendingRegistration g_pending;
+
+void UnlockTable(HANDLE mutex) {
+  if (mutex == nullptr) return;
+  const DWORD saved = GetLastError();
+  ReleaseMutex(mutex);
+  CloseHandle(mutex);
+  SetLastError(saved);
+}
 
 HANDLE LockTable(const char* mapName) {
-  if (g_pendingRegistration != nullptr) {
-    HANDLE held = g_pendingRegistration;
-    g_pendingRegistration = nullptr;
-    return held;
+  if (g_pending.mutex != nullptr) {
+    HANDLE held = g_pending.mutex;
+    g_pending.mutex = nullptr;
+    // The registration's own window store (or its clearing) takes the held
+    // lock over; a call for another table ends the hold first, so a caller
+    // that never stores its window cannot keep a table locked behind it.
+    if (std::strcmp(g_pending.mapName, mapName) == 0) return held;
+    UnlockTable(held);
   }
   char lockName[MAX_PATH + 8];
   std::snprintf(lockName, sizeof lockName, "%s.lock", mapName);
@@ -124,10 +141,9 @@ HANDLE LockTable(const char* mapName) {
   return mutex;
 }
 
-void UnlockTable(HANDLE mutex) {
-  if (mutex == nullptr) return;
-  ReleaseMutex(mutex);
-  CloseHandle(mutex);
+void HoldUntilWindowStored(HANDLE mutex, const char* mapName) {
+  g_pending.mutex = mutex;
+  std::snprintf(g_pending.mapName, sizeof g_pending.mapName, "%s", mapName);
 }
 
 const char* KeyOf(LPCSTR printerName, LPCSTR portName, BOOL portFlag) {
@@ -138,15 +154,16 @@ const char* KeyOf(LPCSTR printerName, LPCSTR portName, BOOL portFlag) {
 
 int GetMapFileName(LPCSTR key, LPSTR nameOut, int capacity) {
   if (key == nullptr || nameOut == nullptr || capacity <= 0) return 0;
-  char printer[MAX_PATH];
-  std::snprintf(printer, sizeof printer, "%s", key);
+  // OM_OpenPrinter takes a writable name; copy the whole key, never a cut
+  // one that could name another printer.
+  std::string printer(key);
 
   HANDLE hPrinter = nullptr;
   BYTE* record = nullptr;
   HKEY hKey = nullptr;
   int result = 0;
   try {
-    if (OM_OpenPrinter(printer, &hPrinter, nullptr) == 0) throw 1;
+    if (OM_OpenPrinter(printer.data(), &hPrinter, nullptr) == 0) throw 1;
     DWORD needed = 0;
     GetPrinterA(hPrinter, 2, nullptr, 0, &needed);
     if (needed == 0) throw 2;
@@ -158,13 +175,15 @@ int GetMapFileName(LPCSTR key, LPSTR nameOut, int capacity) {
     char keyPath[MAX_PATH];
     std::snprintf(keyPath, sizeof keyPath, "software\\ORMEL\\KEL3\\Driver\\%s", info->pDriverName);
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_READ, &hKey) != ERROR_SUCCESS) throw 6;
-    char value[MAX_PATH] = {};
-    DWORD size = sizeof value - 1;  // room for a terminator the value may lack
+    // The value is read into 260 bytes; one more byte holds a terminator
+    // that a value stored without one lacks.
+    char value[MAX_PATH + 1] = {};
+    DWORD size = MAX_PATH;
     if (RegQueryValueExA(hKey, "MapFileName", nullptr, nullptr, reinterpret_cast<BYTE*>(value),
                          &size) != ERROR_SUCCESS) {
       throw 7;
     }
-    value[sizeof value - 1] = '\0';
+    value[MAX_PATH] = '\0';
     size_t length = std::strlen(value);
     if (length >= static_cast<size_t>(capacity)) length = static_cast<size_t>(capacity) - 1;
     std::memcpy(nameOut, value, length);
@@ -269,6 +288,10 @@ int MultiExecuteCheck(LPCSTR printerName, LPCSTR portName, int kind, DWORD value
   const BOOL portFlag = printerName[0] == '\0' && portName[0] != '\0';
   const char* key = KeyOf(printerName, portName, portFlag);
   const size_t keyLength = std::strlen(key);
+  // An empty key would be written into a record that then reads as free
+  // (first byte 0x00) while its slot is set; such a record is neither
+  // findable nor clearable.
+  if (keyLength == 0) return 2;
 
   char mapName[MAX_PATH];
   BOOL driverSpecific = FALSE;
@@ -317,12 +340,13 @@ int MultiExecuteCheck(LPCSTR printerName, LPCSTR portName, int kind, DWORD value
     }
     if (atEnd) {
       // Insert: reuse the first free record before the end marker, else
-      // append at the marker. The current view reaches the marker.
-      for (offset = 0;; offset += layout.record) {
+      // append at the marker. The current view reaches the marker and no
+      // further; the walk stops there even if another program of the suite
+      // has moved the marker meanwhile.
+      const size_t marker = offset;
+      for (offset = 0; offset <= marker; offset += layout.record) {
         BYTE* record = view.at(offset);
-        if (record[0] == 0) {
-          StoreKey(record, layout, key, keyLength);
-        } else if (record[0] == kEndMarker) {
+        if (offset == marker) {
           if (!view.Map(offset + 2 * layout.record)) {
             result = 2;  // the marker stands in the last record: the table is full
             break;
@@ -330,12 +354,14 @@ int MultiExecuteCheck(LPCSTR printerName, LPCSTR portName, int kind, DWORD value
           record = view.at(offset);
           StoreKey(record, layout, key, keyLength);
           record[layout.record] = kEndMarker;
+        } else if (record[0] == 0) {
+          StoreKey(record, layout, key, keyLength);
+        } else if (!KeyEquals(record, layout, key)) {
+          continue;  // in use by another key
         }
-        if (KeyEquals(record, layout, key)) {
-          WriteSlot(record + slot, value);
-          registered = true;
-          break;
-        }
+        WriteSlot(record + slot, value);
+        registered = true;
+        break;
       }
     }
   }
@@ -347,7 +373,7 @@ int MultiExecuteCheck(LPCSTR printerName, LPCSTR portName, int kind, DWORD value
   *mapping = table;
   if (registered && value == kInstancePlaceholder) {
     // Hold the table until SethWindow stores this program's window.
-    g_pendingRegistration = lock;
+    HoldUntilWindowStored(lock, mapName);
   } else {
     UnlockTable(lock);
   }

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -19,21 +20,63 @@
 namespace kel3 {
 namespace {
 
-// One handle to a region: the region's descriptor and, for a named region,
-// the shared lock on its holder object that keeps it alive.
+// What a handle and the views made through it share: the region's
+// descriptor and, for a named region, the shared lock on its holder object
+// that keeps it alive. A view holds it too, so a region stays alive (as on
+// the platform) while a view of it is mapped after its handle was closed.
+struct Region {
+  Region() = default;
+  Region(const Region&) = delete;
+  Region& operator=(const Region&) = delete;
+  ~Region();
+
+  UniqueFd data;
+  UniqueFd holders;  // flock(LOCK_SH) held while this region is held
+  std::string name;  // set once the handle is issued: the last release removes it
+};
+
+// The last holder of a named region removes its objects, so /dev/shm does
+// not keep tables nobody uses. Under the guard lock nobody can create or
+// open the name meanwhile; the object is removed only if the name still
+// stands for the region this process holds (same device and inode).
+Region::~Region() {
+  if (name.empty() || !holders.valid() || !data.valid()) return;
+  const std::string guardName = SharedObjectName(name, ".guard");
+  UniqueFd guard(Sys().shm_open(guardName.c_str(), O_RDWR | O_CLOEXEC, 0));
+  if (!guard.valid() || FlockRetrying(guard.get(), LOCK_EX) != 0) return;
+  if (Sys().flock(holders.get(), LOCK_EX | LOCK_NB) != 0) return;  // others hold it
+  const auto sameObject = [](int fd, const std::string& object) {
+    UniqueFd named(Sys().shm_open(object.c_str(), O_RDONLY | O_CLOEXEC, 0));
+    struct stat mine {};
+    struct stat current {};
+    return named.valid() && Sys().fstat(fd, &mine) == 0 &&
+           Sys().fstat(named.get(), &current) == 0 && mine.st_dev == current.st_dev &&
+           mine.st_ino == current.st_ino;
+  };
+  const std::string dataName = SharedObjectName(name, "");
+  if (sameObject(data.get(), dataName)) Sys().shm_unlink(dataName.c_str());
+  const std::string holdersName = SharedObjectName(name, ".holders");
+  if (sameObject(holders.get(), holdersName)) Sys().shm_unlink(holdersName.c_str());
+}
+
+// One handle to a region.
 class Mapping : public KernelObject {
  public:
-  UniqueFd data;
-  UniqueFd holders;  // flock(LOCK_SH) held while this handle lives
+  std::shared_ptr<Region> region = std::make_shared<Region>();
   bool writable = true;
+};
+
+struct View {
+  size_t length;
+  std::shared_ptr<Region> region;
 };
 
 std::mutex& ViewMutex() {
   static std::mutex m;
   return m;
 }
-std::map<const void*, size_t>& Views() {
-  static auto* views = new std::map<const void*, size_t>();
+std::map<const void*, View>& Views() {
+  static auto* views = new std::map<const void*, View>();
   return *views;
 }
 
@@ -106,15 +149,15 @@ HANDLE CreateAnonymous(DWORD size) {
   const std::string object = "/kel3-anon-" + std::to_string(getpid()) + "-" +
                              std::to_string(counter.fetch_add(1));
   auto* mapping = new Mapping;
-  mapping->data.reset(Sys().shm_open(object.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
-  if (!mapping->data.valid()) {
+  mapping->region->data.reset(Sys().shm_open(object.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+  if (!mapping->region->data.valid()) {
     const int err = errno;
     delete mapping;
     SetLastError(ErrorFromErrno(err));
     return nullptr;
   }
   Sys().shm_unlink(object.c_str());
-  if (Sys().ftruncate(mapping->data.get(), size) != 0) {
+  if (Sys().ftruncate(mapping->region->data.get(), size) != 0) {
     delete mapping;
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
@@ -158,8 +201,8 @@ HANDLE CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES attributes, DWORD p
   }
   auto* mapping = new Mapping;
   mapping->writable = protect == PAGE_READWRITE;
-  mapping->holders = OpenLockObject(name, ".holders", mode);
-  if (!mapping->holders.valid()) {
+  mapping->region->holders = OpenLockObject(name, ".holders", mode);
+  if (!mapping->region->holders.valid()) {
     const int err = errno;
     delete mapping;
     SetLastError(kel3::ErrorFromErrno(err));
@@ -167,13 +210,13 @@ HANDLE CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES attributes, DWORD p
   }
   const std::string object = SharedObjectName(name, "");
   bool existed = false;
-  if (Sys().flock(mapping->holders.get(), LOCK_EX | LOCK_NB) == 0) {
+  if (Sys().flock(mapping->region->holders.get(), LOCK_EX | LOCK_NB) == 0) {
     // Nobody holds the name: whatever region is left over belongs to
     // programs that have gone (or crashed), and a new table starts empty.
     Sys().shm_unlink(object.c_str());
   } else if (errno == EWOULDBLOCK) {
-    mapping->data.reset(Sys().shm_open(object.c_str(), O_RDWR | O_CLOEXEC, 0));
-    existed = mapping->data.valid();
+    mapping->region->data.reset(Sys().shm_open(object.c_str(), O_RDWR | O_CLOEXEC, 0));
+    existed = mapping->region->data.valid();
     if (!existed && errno != ENOENT) {
       const int err = errno;
       delete mapping;
@@ -187,17 +230,17 @@ HANDLE CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES attributes, DWORD p
     return nullptr;
   }
   if (!existed) {
-    mapping->data.reset(
+    mapping->region->data.reset(
         Sys().shm_open(object.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, mode));
-    if (!mapping->data.valid()) {
+    if (!mapping->region->data.valid()) {
       const int err = errno;
       delete mapping;
       SetLastError(kel3::ErrorFromErrno(err));
       return nullptr;
     }
     // The umask may have narrowed the mode given to shm_open.
-    if (Sys().fchmod(mapping->data.get(), mode) != 0 ||
-        Sys().ftruncate(mapping->data.get(), sizeLow) != 0) {
+    if (Sys().fchmod(mapping->region->data.get(), mode) != 0 ||
+        Sys().ftruncate(mapping->region->data.get(), sizeLow) != 0) {
       Sys().shm_unlink(object.c_str());
       delete mapping;
       SetLastError(ERROR_NOT_ENOUGH_MEMORY);
@@ -205,13 +248,14 @@ HANDLE CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES attributes, DWORD p
     }
   }
   // Become a holder (from the exclusive probe, or anew).
-  if (FlockRetrying(mapping->holders.get(), LOCK_SH) != 0) {
+  if (FlockRetrying(mapping->region->holders.get(), LOCK_SH) != 0) {
     const int err = errno;
     if (!existed) Sys().shm_unlink(object.c_str());
     delete mapping;
     SetLastError(kel3::ErrorFromErrno(err));
     return nullptr;
   }
+  mapping->region->name = name;
   return kel3::Issue(mapping, existed ? ERROR_ALREADY_EXISTS : NO_ERROR);
 }
 
@@ -233,21 +277,22 @@ HANDLE OpenFileMappingA(DWORD access, BOOL /*inherit*/, LPCSTR name) {
   }
   auto* mapping = new Mapping;
   mapping->writable = (access & FILE_MAP_WRITE) != 0;
-  mapping->holders = std::move(probe);
-  if (Sys().flock(mapping->holders.get(), LOCK_EX | LOCK_NB) == 0) {
+  mapping->region->holders = std::move(probe);
+  if (Sys().flock(mapping->region->holders.get(), LOCK_EX | LOCK_NB) == 0) {
     // No holder: the name is not alive, whatever the object store keeps.
     delete mapping;
     SetLastError(ERROR_FILE_NOT_FOUND);
     return nullptr;
   }
   const std::string object = SharedObjectName(name, "");
-  mapping->data.reset(Sys().shm_open(object.c_str(), O_RDWR | O_CLOEXEC, 0));
-  if (!mapping->data.valid() || FlockRetrying(mapping->holders.get(), LOCK_SH) != 0) {
+  mapping->region->data.reset(Sys().shm_open(object.c_str(), O_RDWR | O_CLOEXEC, 0));
+  if (!mapping->region->data.valid() || FlockRetrying(mapping->region->holders.get(), LOCK_SH) != 0) {
     const int err = errno;
     delete mapping;
     SetLastError(err == ENOENT ? ERROR_FILE_NOT_FOUND : kel3::ErrorFromErrno(err));
     return nullptr;
   }
+  mapping->region->name = name;
   return kel3::Issue(mapping, NO_ERROR);
 }
 
@@ -263,7 +308,7 @@ LPVOID MapViewOfFile(HANDLE handle, DWORD /*access*/, DWORD offsetHigh, DWORD of
     return nullptr;
   }
   struct stat st;
-  if (Sys().fstat(mapping->data.get(), &st) != 0) {
+  if (Sys().fstat(mapping->region->data.get(), &st) != 0) {
     SetLastError(kel3::ErrorFromErrno(errno));
     return nullptr;
   }
@@ -274,18 +319,18 @@ LPVOID MapViewOfFile(HANDLE handle, DWORD /*access*/, DWORD offsetHigh, DWORD of
     return nullptr;
   }
   const int prot = PROT_READ | (mapping->writable ? PROT_WRITE : 0);
-  void* view = Sys().mmap(nullptr, bytes, prot, MAP_SHARED, mapping->data.get(), 0);
+  void* view = Sys().mmap(nullptr, bytes, prot, MAP_SHARED, mapping->region->data.get(), 0);
   if (view == MAP_FAILED) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
   }
   std::lock_guard<std::mutex> lock(kel3::ViewMutex());
-  kel3::Views()[view] = bytes;
+  kel3::Views()[view] = kel3::View{bytes, mapping->region};
   return view;
 }
 
 BOOL UnmapViewOfFile(LPCVOID address) {
-  size_t length = 0;
+  kel3::View released{};
   {
     std::lock_guard<std::mutex> lock(kel3::ViewMutex());
     auto it = kel3::Views().find(address);
@@ -293,10 +338,12 @@ BOOL UnmapViewOfFile(LPCVOID address) {
       SetLastError(ERROR_INVALID_ADDRESS);
       return FALSE;
     }
-    length = it->second;
+    released = std::move(it->second);
     kel3::Views().erase(it);
   }
-  Sys().munmap(const_cast<void*>(address), length);
+  Sys().munmap(const_cast<void*>(address), released.length);
+  // The region may be released here, outside the view table's lock.
+  released.region.reset();
   return TRUE;
 }
 

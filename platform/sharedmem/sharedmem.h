@@ -7,7 +7,9 @@
 // (two test cases, two users' set-ups) never share a table.
 //
 // Lifetime, as the platform keeps it. A mapping lives while some handle to
-// it is open in some process. When the last holder has gone, also by a
+// it, or a view of it, is open in some process. The last holder to let go
+// removes its objects (after checking that the name still stands for its
+// region). When the last holder has gone, also by a
 // crash or SIGKILL, the next CreateFileMappingA starts a new, zero-filled
 // region and OpenFileMappingA fails. Each holder keeps a shared lock on the
 // mapping's holder object; a creator that can take that lock exclusively

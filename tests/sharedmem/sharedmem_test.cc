@@ -60,12 +60,43 @@ TEST_F(SharedMemory, SecondCreationOpensTheSameZeroFilledRegion) {
   CloseHandle(d);
 }
 
-TEST_F(SharedMemory, AViewOutlivesItsHandle) {
+bool ObjectExists(const char* name) {
+  char object[300];
+  kel3::SharedMemoryObjectName(name, object, sizeof object);
+  struct stat st {};
+  return stat((std::string("/dev/shm") + object).c_str(), &st) == 0;
+}
+
+TEST_F(SharedMemory, AViewKeepsTheRegionAliveAfterItsHandle) {
   HANDLE a = Create("Outlive", 64);
   auto* v = static_cast<BYTE*>(MapViewOfFile(a, FILE_MAP_ALL_ACCESS, 0, 0, 64));
   CloseHandle(a);
-  v[63] = 1;  // still mapped
+  v[63] = 1;  // still mapped, and still the named region
+  HANDLE b = Create("Outlive", 64);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
+  auto* w = static_cast<BYTE*>(MapViewOfFile(b, FILE_MAP_ALL_ACCESS, 0, 0, 64));
+  EXPECT_EQ(w[63], 1);
+  UnmapViewOfFile(w);
+  CloseHandle(b);
+  EXPECT_TRUE(ObjectExists("Outlive"));
   EXPECT_TRUE(UnmapViewOfFile(v));
+  // The last holder removed the region's objects.
+  EXPECT_FALSE(ObjectExists("Outlive"));
+}
+
+// A region another creator put in place under the same name after this
+// holder's object was unlinked from under it is not removed by this holder.
+TEST_F(SharedMemory, LastHolderRemovesOnlyItsOwnRegion) {
+  HANDLE a = Create("Swapped", 64);
+  ASSERT_NE(a, nullptr);
+  char object[300];
+  kel3::SharedMemoryObjectName("Swapped", object, sizeof object);
+  ASSERT_EQ(shm_unlink(object), 0);
+  const int fd = shm_open(object, O_RDWR | O_CREAT | O_EXCL, 0600);
+  ASSERT_GE(fd, 0);
+  close(fd);
+  CloseHandle(a);
+  EXPECT_TRUE(ObjectExists("Swapped"));
 }
 
 TEST_F(SharedMemory, BadArgumentsAreRefused) {

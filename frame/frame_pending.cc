@@ -1,0 +1,22 @@
+// Frame handlers whose platform services (message boxes, the popup menu
+// with owner-drawn entries, the resource library and driver-key look-ups)
+// are not built yet. Each does nothing until its service lands; the
+// dispatch, the timers and the launches above them already work.
+#include "frame/main_frame.h"
+
+int CMainFrame::StartUp() { return 0; }
+int CMainFrame::DuplicationChk() { return 0; }
+int CMainFrame::ReadIconSettings() { return 0; }
+int CMainFrame::LoadResourceLibrary(LPCSTR /*path*/) { return 0; }
+int CMainFrame::SetTrayIcon(DWORD /*index*/, int /*add*/) { return 0; }
+int CMainFrame::OnRefreshIcon(WPARAM /*wParam*/, LPARAM /*lParam*/) { return 0; }
+int CMainFrame::WriteTrayIconEnable() { return 0; }
+int CMainFrame::OnTrayNotify(WPARAM /*wParam*/, LPARAM /*lParam*/) { return 0; }
+void CMainFrame::OnStatusWindow() {}
+void CMainFrame::OnPreferences() {}
+int CMainFrame::BuildToolMenu(HMENU /*popup*/) { return 0; }
+void CMainFrame::OnMeasureItem(WPARAM /*wParam*/, LPARAM /*lParam*/) {}
+void CMainFrame::OnDrawItem(WPARAM /*wParam*/, LPARAM /*lParam*/) {}
+int CMainFrame::GetDependentProgram(LPSTR /*buffer*/, int /*size*/) { return 0; }
+int CMainFrame::IsDependentMenuEntry(UINT /*commandId*/, LPCSTR /*name*/) { return 0; }
+int CMainFrame::HasIoUrlKey() { return 0; }

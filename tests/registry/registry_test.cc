@@ -1,0 +1,270 @@
+// Registry semantics on real SQLite hives in a fresh prefix.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "platform/registry/registry.h"
+#include "tests/support/test_prefix.h"
+
+namespace {
+
+class Registry : public kel3::test::PrefixTest {
+ protected:
+  HKEY Create(HKEY root, const char* path, DWORD* disposition = nullptr) {
+    HKEY key = nullptr;
+    EXPECT_EQ(RegCreateKeyExA(root, path, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
+                              nullptr, &key, disposition),
+              ERROR_SUCCESS)
+        << path;
+    return key;
+  }
+  static void SetString(HKEY key, const char* name, const char* text) {
+    ASSERT_EQ(RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+                             static_cast<DWORD>(strlen(text) + 1)),
+              ERROR_SUCCESS);
+  }
+  static std::vector<std::string> SubKeys(HKEY key) {
+    std::vector<std::string> names;
+    for (DWORD i = 0;; ++i) {
+      char name[256];
+      DWORD size = sizeof name;
+      if (RegEnumKeyExA(key, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+        break;
+      names.push_back(name);
+    }
+    return names;
+  }
+};
+
+TEST_F(Registry, FreshHivesHoldWhatThePlatformSeeds) {
+  HKEY key = nullptr;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "software\\microsoft\\windows\\currentversion", 0,
+                          KEY_READ, &key),
+            ERROR_SUCCESS);
+  char text[64] = {};
+  DWORD size = sizeof text;
+  DWORD type = 0;
+  ASSERT_EQ(RegQueryValueExA(key, "programfilesdir", nullptr, &type,
+                             reinterpret_cast<BYTE*>(text), &size),
+            ERROR_SUCCESS);
+  EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+  EXPECT_STREQ(text, "C:\\Program Files");
+  EXPECT_EQ(size, 17u);  // the terminator counts
+  RegCloseKey(key);
+  for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
+    EXPECT_EQ(RegOpenKeyExA(root, "Software\\Microsoft\\Windows\\CurrentVersion\\Run", 0,
+                            KEY_ALL_ACCESS, &key),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+  }
+  EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Print\\Printers",
+                          0, KEY_READ, &key),
+            ERROR_SUCCESS);
+  RegCloseKey(key);
+}
+
+TEST_F(Registry, NamesIgnoreCaseAndKeepTheirOwn) {
+  DWORD disposition = 0;
+  HKEY key = Create(HKEY_CURRENT_USER, "Software\\ORMEL\\KEL3\\KELData", &disposition);
+  EXPECT_EQ(disposition, static_cast<DWORD>(REG_CREATED_NEW_KEY));
+  RegCloseKey(Create(HKEY_CURRENT_USER, "SOFTWARE\\ormel\\kel3\\keldata", &disposition));
+  EXPECT_EQ(disposition, static_cast<DWORD>(REG_OPENED_EXISTING_KEY));
+  SetString(key, "TrayIcon", "a");
+  SetString(key, "TRAYICON", "b");  // same value, first name kept
+  char name[32];
+  DWORD nameSize = sizeof name;
+  char data[8];
+  DWORD dataSize = sizeof data;
+  ASSERT_EQ(RegEnumValueA(key, 0, name, &nameSize, nullptr, nullptr, reinterpret_cast<BYTE*>(data),
+                          &dataSize),
+            ERROR_SUCCESS);
+  EXPECT_STREQ(name, "TrayIcon");
+  EXPECT_EQ(nameSize, 8u);
+  EXPECT_STREQ(data, "b");
+  nameSize = sizeof name;
+  EXPECT_EQ(RegEnumValueA(key, 1, name, &nameSize, nullptr, nullptr, nullptr, nullptr),
+            ERROR_NO_MORE_ITEMS);
+  RegCloseKey(key);
+  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "software", 0, KEY_READ, &key), ERROR_SUCCESS);
+  EXPECT_EQ(SubKeys(key), (std::vector<std::string>{"Microsoft", "ORMEL"}));
+  RegCloseKey(key);
+}
+
+TEST_F(Registry, EmptyPathOpensTheKeyItself) {
+  HKEY key = nullptr;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "", 0, KEY_READ, &key), ERROR_SUCCESS);
+  EXPECT_EQ(key, HKEY_CURRENT_USER);
+  DWORD value = 7;
+  DWORD size = sizeof value;
+  EXPECT_EQ(RegQueryValueExA(key, "TrayIconEnable", nullptr, nullptr,
+                             reinterpret_cast<BYTE*>(&value), &size),
+            ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(value, 7u);  // a failed read leaves the buffer alone
+  EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+  HKEY sub = Create(HKEY_LOCAL_MACHINE, "A");
+  HKEY same = nullptr;
+  ASSERT_EQ(RegOpenKeyExA(sub, nullptr, 0, KEY_READ, &same), ERROR_SUCCESS);
+  SetString(same, "v", "x");
+  RegCloseKey(same);
+  RegCloseKey(sub);
+}
+
+TEST_F(Registry, SizeProtocolAndRawBytes) {
+  HKEY key = Create(HKEY_LOCAL_MACHINE, "Bytes");
+  const BYTE raw[] = {0, 1, 2, 0xFF, 0};
+  ASSERT_EQ(RegSetValueExA(key, "bin", 0, REG_BINARY, raw, sizeof raw), ERROR_SUCCESS);
+  const DWORD one = 1;
+  ASSERT_EQ(RegSetValueExA(key, "KELSetting", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4),
+            ERROR_SUCCESS);
+  DWORD size = 0;
+  DWORD type = 0;
+  ASSERT_EQ(RegQueryValueExA(key, "bin", nullptr, &type, nullptr, &size), ERROR_SUCCESS);
+  EXPECT_EQ(size, 5u);
+  BYTE small[4] = {9, 9, 9, 9};
+  size = sizeof small;
+  EXPECT_EQ(RegQueryValueExA(key, "bin", nullptr, nullptr, small, &size), ERROR_MORE_DATA);
+  EXPECT_EQ(size, 5u);
+  EXPECT_EQ(small[0], 9);
+  BYTE big[8] = {};
+  size = sizeof big;
+  ASSERT_EQ(RegQueryValueExA(key, "bin", nullptr, &type, big, &size), ERROR_SUCCESS);
+  EXPECT_EQ(type, static_cast<DWORD>(REG_BINARY));
+  EXPECT_EQ(memcmp(big, raw, 5), 0);
+  DWORD number = 0;
+  size = sizeof number;
+  ASSERT_EQ(RegQueryValueExA(key, "kelsetting", nullptr, &type, reinterpret_cast<BYTE*>(&number),
+                             &size),
+            ERROR_SUCCESS);
+  EXPECT_EQ(number, 1u);
+  EXPECT_EQ(RegDeleteValueA(key, "BIN"), ERROR_SUCCESS);
+  EXPECT_EQ(RegDeleteValueA(key, "bin"), ERROR_FILE_NOT_FOUND);
+  RegCloseKey(key);
+}
+
+TEST_F(Registry, EnumerationIsOrderedAndDeletionMovesLaterKeysDown) {
+  HKEY parent = Create(HKEY_CURRENT_USER, "Targets");
+  for (const char* name : {"b", "A", "c", "B2"}) RegCloseKey(Create(parent, name));
+  EXPECT_EQ(SubKeys(parent), (std::vector<std::string>{"A", "b", "B2", "c"}));
+  EXPECT_EQ(RegDeleteKeyA(parent, "B"), ERROR_SUCCESS);
+  EXPECT_EQ(SubKeys(parent), (std::vector<std::string>{"A", "B2", "c"}));
+  char name[2];
+  DWORD size = sizeof name;
+  EXPECT_EQ(RegEnumKeyExA(parent, 1, name, &size, nullptr, nullptr, nullptr, nullptr),
+            ERROR_MORE_DATA);  // "B2" and its terminator need 3 bytes
+  RegCloseKey(Create(parent, "A\\deeper"));
+  EXPECT_EQ(RegDeleteKeyA(parent, "A"), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(RegDeleteKeyA(parent, "A\\deeper"), ERROR_SUCCESS);
+  EXPECT_EQ(RegDeleteKeyA(parent, "A"), ERROR_SUCCESS);
+  EXPECT_EQ(RegDeleteKeyA(parent, "A"), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(RegDeleteKeyA(HKEY_CURRENT_USER, ""), ERROR_ACCESS_DENIED);
+  RegCloseKey(parent);
+}
+
+TEST_F(Registry, AKeyDeletedUnderAnOpenHandleAnswersSo) {
+  HKEY key = Create(HKEY_CURRENT_USER, "Gone");
+  ASSERT_EQ(RegDeleteKeyA(HKEY_CURRENT_USER, "Gone"), ERROR_SUCCESS);
+  DWORD size = 0;
+  EXPECT_EQ(RegQueryValueExA(key, "x", nullptr, nullptr, nullptr, &size), ERROR_KEY_DELETED);
+  EXPECT_EQ(RegSetValueExA(key, "x", 0, REG_SZ, reinterpret_cast<const BYTE*>(""), 1),
+            ERROR_KEY_DELETED);
+  EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+  EXPECT_EQ(RegCloseKey(key), ERROR_INVALID_HANDLE);
+}
+
+TEST_F(Registry, OddNamesAndValuesAreBoundedNotFatal) {
+  const std::string longName(300, 'k');
+  HKEY key = nullptr;
+  EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, longName.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                            nullptr, &key, nullptr),
+            ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, longName.c_str(), 0, KEY_READ, &key),
+            ERROR_FILE_NOT_FOUND);
+  key = Create(HKEY_CURRENT_USER, "odd\x01\xff name");
+  const std::string big(100000, 'v');
+  EXPECT_EQ(RegSetValueExA(key, "big", 0, REG_SZ, reinterpret_cast<const BYTE*>(big.data()),
+                           static_cast<DWORD>(big.size())),
+            ERROR_SUCCESS);
+  char buffer[260];
+  DWORD size = sizeof buffer;
+  EXPECT_EQ(RegQueryValueExA(key, "big", nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &size),
+            ERROR_MORE_DATA);
+  EXPECT_EQ(size, 100000u);
+  RegCloseKey(key);
+  EXPECT_EQ(RegOpenKeyExA(reinterpret_cast<HKEY>(0x1234), "x", 0, KEY_READ, &key),
+            ERROR_INVALID_HANDLE);
+}
+
+// Several processes create the same keys at the same moment: each key is
+// reported new to exactly one of them.
+TEST_F(Registry, RacingCreatorsSeeEachNewKeyOnce) {
+  constexpr int kProcesses = 6;
+  constexpr int kKeys = 40;
+  int gate[2];
+  ASSERT_EQ(pipe(gate), 0);
+  std::vector<std::pair<pid_t, int>> children;
+  for (int p = 0; p < kProcesses; ++p) {
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    const pid_t child = fork();
+    if (child == 0) {
+      close(gate[1]);
+      close(out[0]);
+      char go;
+      (void)!read(gate[0], &go, 1);
+      std::string created(kKeys, '0');
+      for (int k = 0; k < kKeys; ++k) {
+        HKEY key = nullptr;
+        DWORD disposition = 0;
+        const std::string path = "Race\\Key" + std::to_string(k);
+        if (RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                            nullptr, &key, &disposition) != ERROR_SUCCESS) {
+          created[k] = 'E';
+          continue;
+        }
+        if (disposition == REG_CREATED_NEW_KEY) created[k] = '1';
+        RegCloseKey(key);
+      }
+      (void)!write(out[1], created.data(), created.size());
+      _exit(0);
+    }
+    close(out[1]);
+    children.push_back({child, out[0]});
+  }
+  close(gate[0]);
+  close(gate[1]);
+  std::vector<int> newCount(kKeys, 0);
+  for (auto& [pid, fd] : children) {
+    char created[kKeys];
+    ASSERT_EQ(read(fd, created, kKeys), kKeys);
+    close(fd);
+    waitpid(pid, nullptr, 0);
+    for (int k = 0; k < kKeys; ++k) {
+      ASSERT_NE(created[k], 'E') << "key " << k;
+      newCount[k] += created[k] == '1';
+    }
+  }
+  for (int k = 0; k < kKeys; ++k) EXPECT_EQ(newCount[k], 1) << "key " << k;
+}
+
+TEST_F(Registry, DamagedHiveGivesAnErrorThatIsNotNotFound) {
+  {
+    std::ofstream bad(prefix_.dir() + "/user.db", std::ios::binary);
+    bad << std::string(4096, '\x5a');
+  }
+  HKEY key = nullptr;
+  const LSTATUS status = RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_READ, &key);
+  EXPECT_NE(status, ERROR_SUCCESS);
+  EXPECT_NE(status, ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(status, ERROR_REGISTRY_CORRUPT);
+  // The other hive is unaffected.
+  EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software", 0, KEY_READ, &key), ERROR_SUCCESS);
+  RegCloseKey(key);
+}
+
+}  // namespace

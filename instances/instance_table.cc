@@ -27,9 +27,9 @@ struct Layout {
 };
 
 constexpr Layout kShort = {kShortRecordSize, kShortKeyArea, kShortKeyLimit,
-                           kInstanceRecords * static_cast<size_t>(kShortRecordSize)};
+                           kInstanceRecords* static_cast<size_t>(kShortRecordSize)};
 constexpr Layout kLong = {kLongRecordSize, kLongKeyArea, kLongKeyLimit,
-                          kInstanceRecords * static_cast<size_t>(kLongRecordSize)};
+                          kInstanceRecords* static_cast<size_t>(kLongRecordSize)};
 
 const Layout& LayoutFor(bool driverSpecific, size_t keyLength) {
   return driverSpecific || keyLength > kShortKeyLimit ? kLong : kShort;
@@ -262,10 +262,10 @@ HANDLE CreateInstanceMapping(LPCSTR mapName, BOOL driverSpecific, LPCSTR key) {
   if (mapName == nullptr || key == nullptr) return nullptr;
   const Layout& layout = LayoutFor(driverSpecific, std::strlen(key));
   const DWORD size = static_cast<DWORD>(layout.table);
-  HANDLE mapping = IsNtPlatform()
-                       ? CreateSecuredMapping(INVALID_HANDLE_VALUE, PAGE_READWRITE, 0, size, mapName)
-                       : CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, size,
-                                            mapName);
+  HANDLE mapping =
+      IsNtPlatform()
+          ? CreateSecuredMapping(INVALID_HANDLE_VALUE, PAGE_READWRITE, 0, size, mapName)
+          : CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, size, mapName);
   if (mapping == nullptr) return nullptr;
   const bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
   GrowingView view(mapping);

@@ -39,7 +39,9 @@ void Publish(const std::filesystem::path& dir, const std::string& name, const st
   std::filesystem::rename(temp, dir / name);
 }
 
-unsigned long Id(HWND hwnd) { return static_cast<unsigned long>(reinterpret_cast<UINT_PTR>(hwnd)); }
+unsigned long Id(HWND hwnd) {
+  return static_cast<unsigned long>(reinterpret_cast<UINT_PTR>(hwnd));
+}
 
 }  // namespace
 
@@ -64,8 +66,8 @@ int main(int argc, char** argv) {
 
   HWND found = nullptr;
   HANDLE mapping = nullptr;
-  const int result =
-      MultiExecuteCheck(printer.c_str(), "", kTrayProgramKind, kInstancePlaceholder, &found, &mapping);
+  const int result = MultiExecuteCheck(printer.c_str(), "", kTrayProgramKind, kInstancePlaceholder,
+                                       &found, &mapping);
   // A loaded machine may take a while between the look-up and the window
   // store; the pause opens that gap wide for every start at once.
   std::this_thread::sleep_for(std::chrono::milliseconds(20));

@@ -1,6 +1,8 @@
 // The instance table on real shared memory in a fresh prefix: registration,
 // live and stale windows, clearing and reuse, full tables, both layouts,
 // driver-specific tables, damaged tables, lifetime and concurrent starts.
+#include "instances/instance_table.h"
+
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -13,7 +15,6 @@
 #include <string>
 #include <vector>
 
-#include "instances/instance_table.h"
 #include "platform/base/syscalls.h"
 #include "platform/registry/registry.h"
 #include "platform/sharedmem/sharedmem.h"
@@ -68,8 +69,8 @@ class InstanceTable : public kel3::test::PrefixTest {
   int Register(const char* printer, const char* port, HWND window, HWND* found = nullptr) {
     HWND other = nullptr;
     HANDLE mapping = nullptr;
-    const int result = MultiExecuteCheck(printer, port, kTrayProgramKind, kPlaceholder, &other,
-                                         &mapping);
+    const int result =
+        MultiExecuteCheck(printer, port, kTrayProgramKind, kPlaceholder, &other, &mapping);
     if (mapping != nullptr) handles_.push_back(mapping);
     if (result == 0) SethWindow(printer, port, window, kTrayProgramKind);
     if (found != nullptr) *found = other;
@@ -197,7 +198,8 @@ class DriverTable : public InstanceTable {
  protected:
   void AddPrinter(const char* name, const char* driver) {
     HKEY key = nullptr;
-    const std::string path = std::string("SYSTEM\\CurrentControlSet\\Control\\Print\\Printers\\") + name;
+    const std::string path =
+        std::string("SYSTEM\\CurrentControlSet\\Control\\Print\\Printers\\") + name;
     ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
                               nullptr, &key, nullptr),
               ERROR_SUCCESS);
@@ -270,8 +272,8 @@ TEST_F(DriverTable, UnknownPrinterOrDriverKeyGivesNoDriverName) {
 // A table another program filled with keys that have no terminator inside
 // their key area and no end marker: reads stay inside the table.
 TEST_F(InstanceTable, DamagedTableIsReadWithoutOverrun) {
-  HANDLE h = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 137000,
-                                "KelV3MapFile");
+  HANDLE h =
+      CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 137000, "KelV3MapFile");
   ASSERT_NE(h, nullptr);
   auto* view = static_cast<BYTE*>(MapViewOfFile(h, FILE_MAP_ALL_ACCESS, 0, 0, 0));
   std::memset(view, 'Z', 137000);
@@ -292,8 +294,8 @@ TEST_F(InstanceTable, DamagedTableIsReadWithoutOverrun) {
 // one of which starts with the looked-up key: the comparison sees only the
 // key area, so no record matches, and the new key is appended at the marker.
 TEST_F(InstanceTable, KeyWithoutTerminatorIsComparedInsideItsKeyArea) {
-  HANDLE h = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 137000,
-                                "KelV3MapFile");
+  HANDLE h =
+      CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 137000, "KelV3MapFile");
   ASSERT_NE(h, nullptr);
   handles_.push_back(h);
   auto* view = static_cast<BYTE*>(MapViewOfFile(h, FILE_MAP_ALL_ACCESS, 0, 0, 0));
@@ -409,11 +411,11 @@ TEST_F(InstanceTable, SystemFailuresGiveResultTwo) {
     EXPECT_EQ(mapping, nullptr);
   }
   {
-    kel3::ScopedSyscall<decltype(kel3::Syscalls::ftruncate)> fail(
-        &kel3::Syscalls::ftruncate, [](int, off_t) -> int {
-          errno = ENOSPC;
-          return -1;
-        });
+    kel3::ScopedSyscall<decltype(kel3::Syscalls::ftruncate)> fail(&kel3::Syscalls::ftruncate,
+                                                                  [](int, off_t) -> int {
+                                                                    errno = ENOSPC;
+                                                                    return -1;
+                                                                  });
     EXPECT_EQ(MultiExecuteCheck("A", "", 3, 1, &other, &mapping), 2);
   }
   // Afterwards the real calls work again and the table is sound.

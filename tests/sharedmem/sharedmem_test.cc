@@ -1,4 +1,6 @@
 // Named file mappings and named mutexes on real POSIX shared memory.
+#include "platform/sharedmem/sharedmem.h"
+
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -10,7 +12,6 @@
 #include <string>
 
 #include "platform/base/syscalls.h"
-#include "platform/sharedmem/sharedmem.h"
 #include "platform/sync/sync.h"
 #include "tests/support/test_prefix.h"
 
@@ -154,8 +155,8 @@ TEST_F(SharedMemory, RegionOfAKilledHolderIsReplaced) {
 TEST_F(SharedMemory, EveryoneEntryOpensTheRegionToAllUsers) {
   SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
   PSID everyone = nullptr;
-  ASSERT_TRUE(AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0,
-                                       &everyone));
+  ASSERT_TRUE(
+      AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone));
   EXPECT_EQ(GetLengthSid(everyone), 12u);
   const DWORD size = 8 + 8 + GetLengthSid(everyone);
   auto* acl = static_cast<PACL>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, size));
@@ -198,11 +199,11 @@ TEST_F(SharedMemory, FailingSystemCallsReportErrors) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
   }
   {
-    kel3::ScopedSyscall<decltype(kel3::Syscalls::ftruncate)> fail(
-        &kel3::Syscalls::ftruncate, [](int, off_t) -> int {
-          errno = ENOSPC;
-          return -1;
-        });
+    kel3::ScopedSyscall<decltype(kel3::Syscalls::ftruncate)> fail(&kel3::Syscalls::ftruncate,
+                                                                  [](int, off_t) -> int {
+                                                                    errno = ENOSPC;
+                                                                    return -1;
+                                                                  });
     EXPECT_EQ(Create("NoSpace", 16), nullptr);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
   }

@@ -188,8 +188,9 @@ using kel3::UniqueFd;
 
 HANDLE CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES attributes, DWORD protect,
                           DWORD sizeHigh, DWORD sizeLow, LPCSTR name) {
-  if (file != INVALID_HANDLE_VALUE || (protect != PAGE_READWRITE && protect != PAGE_READONLY) ||
-      sizeHigh != 0 || sizeLow == 0 || (name != nullptr && !kel3::ValidName(name))) {
+  const HANDLE noFile = INVALID_HANDLE_VALUE;  // NOLINT(performance-no-int-to-ptr)
+  if (file != noFile || (protect != PAGE_READWRITE && protect != PAGE_READONLY) || sizeHigh != 0 ||
+      sizeLow == 0 || (name != nullptr && !kel3::ValidName(name))) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }

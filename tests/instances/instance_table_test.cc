@@ -25,6 +25,10 @@
 
 namespace {
 
+// Handle constants that are integers cast to pointers, named once.
+const HANDLE kNoFile = INVALID_HANDLE_VALUE;  // NOLINT(performance-no-int-to-ptr)
+const HKEY kMachine = HKEY_LOCAL_MACHINE;     // NOLINT(performance-no-int-to-ptr)
+
 constexpr DWORD kPlaceholder = 0xFFFFFFFF;
 
 DWORD Slot(const BYTE* at) {
@@ -200,8 +204,8 @@ class DriverTable : public InstanceTable {
     HKEY key = nullptr;
     const std::string path =
         std::string("SYSTEM\\CurrentControlSet\\Control\\Print\\Printers\\") + name;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                              nullptr, &key, nullptr),
+    ASSERT_EQ(RegCreateKeyExA(kMachine, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                              nullptr),
               ERROR_SUCCESS);
     RegSetValueExA(key, "Printer Driver", 0, REG_SZ, reinterpret_cast<const BYTE*>(driver),
                    static_cast<DWORD>(strlen(driver) + 1));
@@ -211,8 +215,8 @@ class DriverTable : public InstanceTable {
   void SetMapFileName(const char* driver, const char* value) {
     HKEY key = nullptr;
     const std::string path = std::string("software\\ORMEL\\KEL3\\Driver\\") + driver;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                              nullptr, &key, nullptr),
+    ASSERT_EQ(RegCreateKeyExA(kMachine, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                              nullptr),
               ERROR_SUCCESS);
     RegSetValueExA(key, "MapFileName", 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
                    static_cast<DWORD>(strlen(value) + 1));
@@ -272,8 +276,7 @@ TEST_F(DriverTable, UnknownPrinterOrDriverKeyGivesNoDriverName) {
 // A table another program filled with keys that have no terminator inside
 // their key area and no end marker: reads stay inside the table.
 TEST_F(InstanceTable, DamagedTableIsReadWithoutOverrun) {
-  HANDLE h =
-      CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 137000, "KelV3MapFile");
+  HANDLE h = CreateFileMappingA(kNoFile, nullptr, PAGE_READWRITE, 0, 137000, "KelV3MapFile");
   ASSERT_NE(h, nullptr);
   auto* view = static_cast<BYTE*>(MapViewOfFile(h, FILE_MAP_ALL_ACCESS, 0, 0, 0));
   std::memset(view, 'Z', 137000);
@@ -294,8 +297,7 @@ TEST_F(InstanceTable, DamagedTableIsReadWithoutOverrun) {
 // one of which starts with the looked-up key: the comparison sees only the
 // key area, so no record matches, and the new key is appended at the marker.
 TEST_F(InstanceTable, KeyWithoutTerminatorIsComparedInsideItsKeyArea) {
-  HANDLE h =
-      CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 137000, "KelV3MapFile");
+  HANDLE h = CreateFileMappingA(kNoFile, nullptr, PAGE_READWRITE, 0, 137000, "KelV3MapFile");
   ASSERT_NE(h, nullptr);
   handles_.push_back(h);
   auto* view = static_cast<BYTE*>(MapViewOfFile(h, FILE_MAP_ALL_ACCESS, 0, 0, 0));

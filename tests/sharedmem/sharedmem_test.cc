@@ -17,10 +17,13 @@
 
 namespace {
 
+// Handle constants that are integers cast to pointers, named once.
+const HANDLE kNoFile = INVALID_HANDLE_VALUE;  // NOLINT(performance-no-int-to-ptr)
+
 class SharedMemory : public kel3::test::PrefixTest {};
 
 HANDLE Create(const char* name, DWORD size) {
-  return CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, size, name);
+  return CreateFileMappingA(kNoFile, nullptr, PAGE_READWRITE, 0, size, name);
 }
 
 TEST_F(SharedMemory, SecondCreationOpensTheSameZeroFilledRegion) {
@@ -103,8 +106,7 @@ TEST_F(SharedMemory, LastHolderRemovesOnlyItsOwnRegion) {
 TEST_F(SharedMemory, BadArgumentsAreRefused) {
   EXPECT_EQ(Create("", 10), nullptr);
   EXPECT_EQ(Create("Zero", 0), nullptr);
-  EXPECT_EQ(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 1, 10, "Big"),
-            nullptr);
+  EXPECT_EQ(CreateFileMappingA(kNoFile, nullptr, PAGE_READWRITE, 1, 10, "Big"), nullptr);
   EXPECT_EQ(CreateFileMappingA(nullptr, nullptr, PAGE_READWRITE, 0, 10, "File"), nullptr);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
   EXPECT_EQ(Create(std::string(300, 'n').c_str(), 10), nullptr);
@@ -169,7 +171,7 @@ TEST_F(SharedMemory, EveryoneEntryOpensTheRegionToAllUsers) {
   SECURITY_ATTRIBUTES sa{12, &sd, FALSE};
 
   const mode_t old = umask(077);
-  HANDLE open = CreateFileMappingA(INVALID_HANDLE_VALUE, &sa, PAGE_READWRITE, 0, 16, "Open");
+  HANDLE open = CreateFileMappingA(kNoFile, &sa, PAGE_READWRITE, 0, 16, "Open");
   HANDLE closed = Create("Closed", 16);
   umask(old);
   ASSERT_NE(open, nullptr);

@@ -27,9 +27,9 @@ struct Layout {
 };
 
 constexpr Layout kShort = {kShortRecordSize, kShortKeyArea, kShortKeyLimit,
-                           kInstanceRecords * static_cast<size_t>(kShortRecordSize)};
+                           kInstanceRecords* static_cast<size_t>(kShortRecordSize)};
 constexpr Layout kLong = {kLongRecordSize, kLongKeyArea, kLongKeyLimit,
-                          kInstanceRecords * static_cast<size_t>(kLongRecordSize)};
+                          kInstanceRecords* static_cast<size_t>(kLongRecordSize)};
 
 const Layout& LayoutFor(bool driverSpecific, size_t keyLength) {
   return driverSpecific || keyLength > kShortKeyLimit ? kLong : kShort;
@@ -174,7 +174,8 @@ int GetMapFileName(LPCSTR key, LPSTR nameOut, int capacity) {
     if (info->pDriverName == nullptr) throw 5;
     char keyPath[MAX_PATH];
     std::snprintf(keyPath, sizeof keyPath, "software\\ORMEL\\KEL3\\Driver\\%s", info->pDriverName);
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_READ, &hKey) != ERROR_SUCCESS) throw 6;
+    const HKEY machine = HKEY_LOCAL_MACHINE;  // NOLINT(performance-no-int-to-ptr)
+    if (RegOpenKeyExA(machine, keyPath, 0, KEY_READ, &hKey) != ERROR_SUCCESS) throw 6;
     // The value is read into 260 bytes; one more byte holds a terminator
     // that a value stored without one lacks.
     char value[MAX_PATH + 1] = {};
@@ -262,10 +263,11 @@ HANDLE CreateInstanceMapping(LPCSTR mapName, BOOL driverSpecific, LPCSTR key) {
   if (mapName == nullptr || key == nullptr) return nullptr;
   const Layout& layout = LayoutFor(driverSpecific, std::strlen(key));
   const DWORD size = static_cast<DWORD>(layout.table);
+  // Backed by the paging file, not by a file of ours.
+  const HANDLE noFile = INVALID_HANDLE_VALUE;  // NOLINT(performance-no-int-to-ptr)
   HANDLE mapping = IsNtPlatform()
-                       ? CreateSecuredMapping(INVALID_HANDLE_VALUE, PAGE_READWRITE, 0, size, mapName)
-                       : CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, size,
-                                            mapName);
+                       ? CreateSecuredMapping(noFile, PAGE_READWRITE, 0, size, mapName)
+                       : CreateFileMappingA(noFile, nullptr, PAGE_READWRITE, 0, size, mapName);
   if (mapping == nullptr) return nullptr;
   const bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
   GrowingView view(mapping);
@@ -325,6 +327,8 @@ int MultiExecuteCheck(LPCSTR printerName, LPCSTR portName, int kind, DWORD value
       }
       if (record[0] != 0 && KeyEquals(record, layout, key)) {
         const DWORD current = ReadSlot(record + slot);
+        // A slot holds a window handle (an X window id) as a 32-bit value.
+        // NOLINTNEXTLINE(performance-no-int-to-ptr)
         const HWND live = reinterpret_cast<HWND>(static_cast<UINT_PTR>(current));
         if (current == 0 || current == kInstancePlaceholder || !IsWindow(live)) {
           WriteSlot(record + slot, value);

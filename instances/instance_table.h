@@ -79,5 +79,4 @@ BOOL IsNtPlatform();
 
 // CreateFileMappingA with access for the local system account and for
 // everyone. Keeps the creation's last error (ERROR_ALREADY_EXISTS) intact.
-HANDLE CreateSecuredMapping(HANDLE file, DWORD protect, DWORD sizeHigh, DWORD sizeLow,
-                            LPCSTR name);
+HANDLE CreateSecuredMapping(HANDLE file, DWORD protect, DWORD sizeHigh, DWORD sizeLow, LPCSTR name);

@@ -14,8 +14,8 @@ namespace kel3 {
 std::string SharedObjectName(const std::string& name, const char* suffix) {
   std::string escaped;
   for (unsigned char c : name) {
-    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-                       (c >= '0' && c <= '9') || c == '-' || c == '_' || c == '.';
+    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                       c == '-' || c == '_' || c == '.';
     if (plain) {
       escaped += static_cast<char>(c);
     } else {
@@ -45,7 +45,9 @@ UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
   return *this;
 }
 
-UniqueFd::~UniqueFd() { reset(); }
+UniqueFd::~UniqueFd() {
+  reset();
+}
 
 void UniqueFd::reset(int fd) {
   if (fd_ >= 0) Sys().close(fd_);

@@ -98,7 +98,9 @@ DWORD ErrorFromErrno(int err) {
   }
 }
 
-bool ValidName(LPCSTR name) { return name != nullptr && *name != '\0' && strlen(name) < MAX_PATH; }
+bool ValidName(LPCSTR name) {
+  return name != nullptr && *name != '\0' && strlen(name) < MAX_PATH;
+}
 
 // SID layout of the platform: revision, count, 6-byte authority, then the
 // 32-bit sub-authorities.
@@ -146,10 +148,11 @@ HANDLE Issue(Mapping* mapping, DWORD lastError) {
 
 HANDLE CreateAnonymous(DWORD size) {
   static std::atomic<unsigned> counter{0};
-  const std::string object = "/kel3-anon-" + std::to_string(getpid()) + "-" +
-                             std::to_string(counter.fetch_add(1));
+  const std::string object =
+      "/kel3-anon-" + std::to_string(getpid()) + "-" + std::to_string(counter.fetch_add(1));
   auto* mapping = new Mapping;
-  mapping->region->data.reset(Sys().shm_open(object.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
+  mapping->region->data.reset(
+      Sys().shm_open(object.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
   if (!mapping->region->data.valid()) {
     const int err = errno;
     delete mapping;
@@ -185,8 +188,9 @@ using kel3::UniqueFd;
 
 HANDLE CreateFileMappingA(HANDLE file, LPSECURITY_ATTRIBUTES attributes, DWORD protect,
                           DWORD sizeHigh, DWORD sizeLow, LPCSTR name) {
-  if (file != INVALID_HANDLE_VALUE || (protect != PAGE_READWRITE && protect != PAGE_READONLY) ||
-      sizeHigh != 0 || sizeLow == 0 || (name != nullptr && !kel3::ValidName(name))) {
+  const HANDLE noFile = INVALID_HANDLE_VALUE;  // NOLINT(performance-no-int-to-ptr)
+  if (file != noFile || (protect != PAGE_READWRITE && protect != PAGE_READONLY) || sizeHigh != 0 ||
+      sizeLow == 0 || (name != nullptr && !kel3::ValidName(name))) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return nullptr;
   }
@@ -286,7 +290,8 @@ HANDLE OpenFileMappingA(DWORD access, BOOL /*inherit*/, LPCSTR name) {
   }
   const std::string object = SharedObjectName(name, "");
   mapping->region->data.reset(Sys().shm_open(object.c_str(), O_RDWR | O_CLOEXEC, 0));
-  if (!mapping->region->data.valid() || FlockRetrying(mapping->region->holders.get(), LOCK_SH) != 0) {
+  if (!mapping->region->data.valid() ||
+      FlockRetrying(mapping->region->holders.get(), LOCK_SH) != 0) {
     const int err = errno;
     delete mapping;
     SetLastError(err == ENOENT ? ERROR_FILE_NOT_FOUND : kel3::ErrorFromErrno(err));

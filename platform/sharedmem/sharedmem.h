@@ -139,8 +139,7 @@ HANDLE OpenFileMappingA(DWORD access, BOOL inherit, LPCSTR name);
 // Null with ERROR_ACCESS_DENIED when bytes exceeds the region, or
 // ERROR_INVALID_HANDLE for a handle that is no mapping. The view stays valid
 // after the handle is closed, until UnmapViewOfFile.
-LPVOID MapViewOfFile(HANDLE mapping, DWORD access, DWORD offsetHigh, DWORD offsetLow,
-                     size_t bytes);
+LPVOID MapViewOfFile(HANDLE mapping, DWORD access, DWORD offsetHigh, DWORD offsetLow, size_t bytes);
 
 // Releases a view from MapViewOfFile. FALSE with ERROR_INVALID_ADDRESS for
 // an address that is no view's start.

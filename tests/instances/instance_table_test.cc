@@ -1,6 +1,8 @@
 // The instance table on real shared memory in a fresh prefix: registration,
 // live and stale windows, clearing and reuse, full tables, both layouts,
 // driver-specific tables, damaged tables, lifetime and concurrent starts.
+#include "instances/instance_table.h"
+
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -13,7 +15,6 @@
 #include <string>
 #include <vector>
 
-#include "instances/instance_table.h"
 #include "platform/base/syscalls.h"
 #include "platform/registry/registry.h"
 #include "platform/sharedmem/sharedmem.h"
@@ -23,6 +24,10 @@
 #include "tests/support/test_prefix.h"
 
 namespace {
+
+// Handle constants that are integers cast to pointers, named once.
+const HANDLE kNoFile = INVALID_HANDLE_VALUE;  // NOLINT(performance-no-int-to-ptr)
+const HKEY kMachine = HKEY_LOCAL_MACHINE;     // NOLINT(performance-no-int-to-ptr)
 
 constexpr DWORD kPlaceholder = 0xFFFFFFFF;
 
@@ -68,8 +73,8 @@ class InstanceTable : public kel3::test::PrefixTest {
   int Register(const char* printer, const char* port, HWND window, HWND* found = nullptr) {
     HWND other = nullptr;
     HANDLE mapping = nullptr;
-    const int result = MultiExecuteCheck(printer, port, kTrayProgramKind, kPlaceholder, &other,
-                                         &mapping);
+    const int result =
+        MultiExecuteCheck(printer, port, kTrayProgramKind, kPlaceholder, &other, &mapping);
     if (mapping != nullptr) handles_.push_back(mapping);
     if (result == 0) SethWindow(printer, port, window, kTrayProgramKind);
     if (found != nullptr) *found = other;
@@ -197,9 +202,10 @@ class DriverTable : public InstanceTable {
  protected:
   void AddPrinter(const char* name, const char* driver) {
     HKEY key = nullptr;
-    const std::string path = std::string("SYSTEM\\CurrentControlSet\\Control\\Print\\Printers\\") + name;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                              nullptr, &key, nullptr),
+    const std::string path =
+        std::string("SYSTEM\\CurrentControlSet\\Control\\Print\\Printers\\") + name;
+    ASSERT_EQ(RegCreateKeyExA(kMachine, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                              nullptr),
               ERROR_SUCCESS);
     RegSetValueExA(key, "Printer Driver", 0, REG_SZ, reinterpret_cast<const BYTE*>(driver),
                    static_cast<DWORD>(strlen(driver) + 1));
@@ -209,8 +215,8 @@ class DriverTable : public InstanceTable {
   void SetMapFileName(const char* driver, const char* value) {
     HKEY key = nullptr;
     const std::string path = std::string("software\\ORMEL\\KEL3\\Driver\\") + driver;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                              nullptr, &key, nullptr),
+    ASSERT_EQ(RegCreateKeyExA(kMachine, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                              nullptr),
               ERROR_SUCCESS);
     RegSetValueExA(key, "MapFileName", 0, REG_SZ, reinterpret_cast<const BYTE*>(value),
                    static_cast<DWORD>(strlen(value) + 1));
@@ -238,6 +244,17 @@ TEST_F(DriverTable, DriverNamesItsOwnLongTable) {
   EXPECT_EQ(TableBytes("DrvAMap")[0], 0x00);
 }
 
+TEST_F(DriverTable, MapFileNameIsReadIntoTwoHundredSixtyBytes) {
+  AddPrinter("Lab", "Drv L");
+  const std::string longest(259, 'm');
+  SetMapFileName("Drv L", longest.c_str());
+  char name[260] = {};
+  ASSERT_EQ(GetMapFileName("Lab", name, sizeof name), 1);
+  EXPECT_EQ(std::string(name), longest);
+  SetMapFileName("Drv L", std::string(260, 'm').c_str());  // 261 bytes with its terminator
+  EXPECT_EQ(GetMapFileName("Lab", name, sizeof name), 0);
+}
+
 TEST_F(DriverTable, EmptyMapFileNameMakesNoTableUsable) {
   AddPrinter("Lab", "Drv B");
   SetMapFileName("Drv B", "");
@@ -259,8 +276,7 @@ TEST_F(DriverTable, UnknownPrinterOrDriverKeyGivesNoDriverName) {
 // A table another program filled with keys that have no terminator inside
 // their key area and no end marker: reads stay inside the table.
 TEST_F(InstanceTable, DamagedTableIsReadWithoutOverrun) {
-  HANDLE h = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 137000,
-                                "KelV3MapFile");
+  HANDLE h = CreateFileMappingA(kNoFile, nullptr, PAGE_READWRITE, 0, 137000, "KelV3MapFile");
   ASSERT_NE(h, nullptr);
   auto* view = static_cast<BYTE*>(MapViewOfFile(h, FILE_MAP_ALL_ACCESS, 0, 0, 0));
   std::memset(view, 'Z', 137000);
@@ -275,6 +291,66 @@ TEST_F(InstanceTable, DamagedTableIsReadWithoutOverrun) {
   ClearInstanceSlot(mapping, "A", "", 3, FALSE);
   const auto t = TableBytes("KelV3MapFile");
   for (size_t i = 0; i < t.size(); ++i) ASSERT_EQ(t[i], 'Z') << i;
+}
+
+// Keys another program left without a terminator inside their key area,
+// one of which starts with the looked-up key: the comparison sees only the
+// key area, so no record matches, and the new key is appended at the marker.
+TEST_F(InstanceTable, KeyWithoutTerminatorIsComparedInsideItsKeyArea) {
+  HANDLE h = CreateFileMappingA(kNoFile, nullptr, PAGE_READWRITE, 0, 137000, "KelV3MapFile");
+  ASSERT_NE(h, nullptr);
+  handles_.push_back(h);
+  auto* view = static_cast<BYTE*>(MapViewOfFile(h, FILE_MAP_ALL_ACCESS, 0, 0, 0));
+  std::memset(view, 'K', 274);  // key area and slots all 'K'
+  view[274] = 0xFF;
+  UnmapViewOfFile(view);
+
+  HWND other = nullptr;
+  HANDLE mapping = nullptr;
+  ASSERT_EQ(MultiExecuteCheck(std::string(260, 'K').c_str(), "", 1, 5, &other, &mapping), 0);
+  handles_.push_back(mapping);
+  const auto s = TableBytes("KelV3MapFile");
+  EXPECT_EQ(s[0], 'K');
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(&s[274])), std::string(260, 'K'));
+  EXPECT_EQ(Slot(&s[274 + 262]), 5u);
+  EXPECT_EQ(s[2 * 274], 0xFF);
+}
+
+TEST_F(InstanceTable, EmptyKeyIsRefused) {
+  HWND other = nullptr;
+  HANDLE mapping = nullptr;
+  EXPECT_EQ(MultiExecuteCheck("", "", 3, kPlaceholder, &other, &mapping), 2);
+  EXPECT_EQ(mapping, nullptr);
+  EXPECT_TRUE(TableBytes("KelV3MapFile").empty());
+}
+
+// A view that cannot be mapped in the middle of a scan: result 2, the
+// mapping closed inside, the table unchanged.
+TEST_F(InstanceTable, ViewFailingMidScanGivesResultTwo) {
+  HWND other = nullptr;
+  for (const char* key : {"K0", "K1", "K2"}) {
+    HANDLE m = nullptr;
+    ASSERT_EQ(MultiExecuteCheck(key, "", 1, 9, &other, &m), 0);
+    handles_.push_back(m);
+  }
+  static int calls;
+  calls = 0;
+  {
+    kel3::ScopedSyscall<decltype(kel3::Syscalls::mmap)> fail(
+        &kel3::Syscalls::mmap, [](void* a, size_t n, int p, int f, int fd, off_t o) -> void* {
+          if (++calls == 3) {  // creation's record, record 0, then record 1 fails
+            errno = ENOMEM;
+            return MAP_FAILED;
+          }
+          return kel3::RealSyscalls().mmap(a, n, p, f, fd, o);
+        });
+    HANDLE mapping = nullptr;
+    EXPECT_EQ(MultiExecuteCheck("New", "", 1, 9, &other, &mapping), 2);
+    EXPECT_EQ(mapping, nullptr);
+    EXPECT_EQ(calls, 3);
+  }
+  const auto t = TableBytes("KelV3MapFile");
+  EXPECT_EQ(t[3 * 274], 0xFF);
 }
 
 TEST_F(InstanceTable, TableStartsEmptyAfterEveryHolderHasGone) {
@@ -337,11 +413,11 @@ TEST_F(InstanceTable, SystemFailuresGiveResultTwo) {
     EXPECT_EQ(mapping, nullptr);
   }
   {
-    kel3::ScopedSyscall<decltype(kel3::Syscalls::ftruncate)> fail(
-        &kel3::Syscalls::ftruncate, [](int, off_t) -> int {
-          errno = ENOSPC;
-          return -1;
-        });
+    kel3::ScopedSyscall<decltype(kel3::Syscalls::ftruncate)> fail(&kel3::Syscalls::ftruncate,
+                                                                  [](int, off_t) -> int {
+                                                                    errno = ENOSPC;
+                                                                    return -1;
+                                                                  });
     EXPECT_EQ(MultiExecuteCheck("A", "", 3, 1, &other, &mapping), 2);
   }
   // Afterwards the real calls work again and the table is sound.

@@ -1,4 +1,6 @@
 // Named file mappings and named mutexes on real POSIX shared memory.
+#include "platform/sharedmem/sharedmem.h"
+
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -10,16 +12,18 @@
 #include <string>
 
 #include "platform/base/syscalls.h"
-#include "platform/sharedmem/sharedmem.h"
 #include "platform/sync/sync.h"
 #include "tests/support/test_prefix.h"
 
 namespace {
 
+// Handle constants that are integers cast to pointers, named once.
+const HANDLE kNoFile = INVALID_HANDLE_VALUE;  // NOLINT(performance-no-int-to-ptr)
+
 class SharedMemory : public kel3::test::PrefixTest {};
 
 HANDLE Create(const char* name, DWORD size) {
-  return CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, size, name);
+  return CreateFileMappingA(kNoFile, nullptr, PAGE_READWRITE, 0, size, name);
 }
 
 TEST_F(SharedMemory, SecondCreationOpensTheSameZeroFilledRegion) {
@@ -102,8 +106,7 @@ TEST_F(SharedMemory, LastHolderRemovesOnlyItsOwnRegion) {
 TEST_F(SharedMemory, BadArgumentsAreRefused) {
   EXPECT_EQ(Create("", 10), nullptr);
   EXPECT_EQ(Create("Zero", 0), nullptr);
-  EXPECT_EQ(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 1, 10, "Big"),
-            nullptr);
+  EXPECT_EQ(CreateFileMappingA(kNoFile, nullptr, PAGE_READWRITE, 1, 10, "Big"), nullptr);
   EXPECT_EQ(CreateFileMappingA(nullptr, nullptr, PAGE_READWRITE, 0, 10, "File"), nullptr);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
   EXPECT_EQ(Create(std::string(300, 'n').c_str(), 10), nullptr);
@@ -154,8 +157,8 @@ TEST_F(SharedMemory, RegionOfAKilledHolderIsReplaced) {
 TEST_F(SharedMemory, EveryoneEntryOpensTheRegionToAllUsers) {
   SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
   PSID everyone = nullptr;
-  ASSERT_TRUE(AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0,
-                                       &everyone));
+  ASSERT_TRUE(
+      AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone));
   EXPECT_EQ(GetLengthSid(everyone), 12u);
   const DWORD size = 8 + 8 + GetLengthSid(everyone);
   auto* acl = static_cast<PACL>(HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, size));
@@ -168,7 +171,7 @@ TEST_F(SharedMemory, EveryoneEntryOpensTheRegionToAllUsers) {
   SECURITY_ATTRIBUTES sa{12, &sd, FALSE};
 
   const mode_t old = umask(077);
-  HANDLE open = CreateFileMappingA(INVALID_HANDLE_VALUE, &sa, PAGE_READWRITE, 0, 16, "Open");
+  HANDLE open = CreateFileMappingA(kNoFile, &sa, PAGE_READWRITE, 0, 16, "Open");
   HANDLE closed = Create("Closed", 16);
   umask(old);
   ASSERT_NE(open, nullptr);
@@ -198,11 +201,11 @@ TEST_F(SharedMemory, FailingSystemCallsReportErrors) {
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
   }
   {
-    kel3::ScopedSyscall<decltype(kel3::Syscalls::ftruncate)> fail(
-        &kel3::Syscalls::ftruncate, [](int, off_t) -> int {
-          errno = ENOSPC;
-          return -1;
-        });
+    kel3::ScopedSyscall<decltype(kel3::Syscalls::ftruncate)> fail(&kel3::Syscalls::ftruncate,
+                                                                  [](int, off_t) -> int {
+                                                                    errno = ENOSPC;
+                                                                    return -1;
+                                                                  });
     EXPECT_EQ(Create("NoSpace", 16), nullptr);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY));
   }

@@ -386,6 +386,38 @@ TEST_F(InstanceTable, TableStartsEmptyAfterEveryHolderHasGone) {
   EXPECT_STREQ(reinterpret_cast<const char*>(&t[274]), "Second");
 }
 
+// A start killed between its look-up and its window store holds the
+// table's lock at that moment; the lock dies with it, so the next start
+// neither waits for ever nor mistakes the placeholder for a live copy.
+TEST_F(InstanceTable, StartKilledWhileRegisteringLeavesNoLockBehind) {
+  HWND other = nullptr;
+  HANDLE keep = nullptr;
+  ASSERT_EQ(MultiExecuteCheck("Keeper", "", 1, 0x5, &other, &keep), 0);  // keeps the table
+  handles_.push_back(keep);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    HWND found = nullptr;
+    HANDLE mapping = nullptr;
+    MultiExecuteCheck("Office", "", 3, kPlaceholder, &found, &mapping);
+    raise(SIGKILL);  // before SethWindow
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFSIGNALED(status));
+  auto t = TableBytes("KelV3MapFile");
+  ASSERT_STREQ(reinterpret_cast<const char*>(&t[274]), "Office");
+  EXPECT_EQ(Slot(&t[274 + 270]), kPlaceholder);
+
+  HWND mine = NewWindow();
+  HWND found = nullptr;
+  EXPECT_EQ(Register("Office", "", mine, &found), 0);
+  EXPECT_EQ(found, nullptr);
+  t = TableBytes("KelV3MapFile");
+  EXPECT_EQ(Slot(&t[274 + 270]), static_cast<DWORD>(reinterpret_cast<UINT_PTR>(mine)));
+  EXPECT_EQ(t[2 * 274], 0xFF);
+}
+
 TEST_F(InstanceTable, TableIsOpenToEveryUserWhateverTheUmask) {
   const mode_t old = umask(077);
   HWND other = nullptr;

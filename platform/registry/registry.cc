@@ -5,6 +5,7 @@
 
 #include <sqlite3.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -20,6 +21,15 @@ namespace {
 
 constexpr int64_t kRootId = 1;
 constexpr int kBusyTimeoutMs = 10000;
+
+// How long a call waits for another process's write to finish. Tools and
+// tests may shorten it with KEL3_REGISTRY_BUSY_MS.
+int BusyTimeoutMs() {
+  const char* env = std::getenv("KEL3_REGISTRY_BUSY_MS");
+  if (env == nullptr || *env == '\0') return kBusyTimeoutMs;
+  const long v = std::strtol(env, nullptr, 10);
+  return v > 0 && v <= 600000 ? static_cast<int>(v) : kBusyTimeoutMs;
+}
 
 std::string Fold(const std::string& text) {
   std::string out = text;
@@ -152,7 +162,7 @@ LSTATUS OpenHive(bool machine, Hive** out) {
                            nullptr);
   auto hive = std::make_unique<Hive>(raw);
   if (rc != SQLITE_OK) return FromSqlite(rc);
-  sqlite3_busy_timeout(raw, kBusyTimeoutMs);
+  sqlite3_busy_timeout(raw, BusyTimeoutMs());
   sqlite3_extended_result_codes(raw, 0);
   // Reading the schema is the first touch of the file: a damaged one fails
   // here and is not cached, so a repaired file is picked up next time.

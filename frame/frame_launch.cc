@@ -10,17 +10,24 @@
 #include "startup/trace_log.h"
 
 namespace {
+
 constexpr size_t kCommandLineSize = 520;
+
+// Asks the spooler for the printer's record through a fresh command-line
+// object (which then holds its driver and port) and takes the spooler's
+// port as the frame's: it stays for the rest of the run.
+void AdoptSpoolerPort(const char* printer, CommandLineInfo* info, char* framePort) {
+  std::snprintf(info->m_szPrinterName, sizeof info->m_szPrinterName, "%s", printer);
+  if (info->ResolvePrinterPorts() == 1) std::snprintf(framePort, 260, "%s", info->m_szPortName);
 }
+
+}  // namespace
 
 int CMainFrame::StartKELExe(LPCSTR program, int preferences) {
   TraceMessage("CMainFrame::StartKELExe");
   CommandLineInfo info;
   info.m_fPreferences = preferences;
-  std::snprintf(info.m_szPrinterName, sizeof info.m_szPrinterName, "%s", m_szPrinterName);
-  if (info.ResolvePrinterPorts() == 1) {
-    std::snprintf(m_szPortName, sizeof m_szPortName, "%s", info.m_szPortName);
-  }
+  AdoptSpoolerPort(m_szPrinterName, &info, m_szPortName);
   TraceString("CMainFrame::StartKELExe : printer name", m_szPrinterName);
   TraceString("CMainFrame::StartKELExe : port name", m_szPortName);
   TraceString("CMainFrame::StartKELExe : model id", m_szModelName);
@@ -63,10 +70,7 @@ void CMainFrame::OnAux(WORD commandId) {
   RegCloseKey(key);
   if (tool[0] == '\0') return;
   CommandLineInfo info;
-  std::snprintf(info.m_szPrinterName, sizeof info.m_szPrinterName, "%s", m_szPrinterName);
-  if (info.ResolvePrinterPorts() == 1) {
-    std::snprintf(m_szPortName, sizeof m_szPortName, "%s", info.m_szPortName);
-  }
+  AdoptSpoolerPort(m_szPrinterName, &info, m_szPortName);
   TraceString("CMainFrame::OnAux : printer name", m_szPrinterName);
   TraceString("CMainFrame::OnAux : port name", m_szPortName);
   TraceString("CMainFrame::OnAux : model id", m_szModelName);

@@ -199,6 +199,19 @@ int GetMapFileName(LPCSTR key, LPSTR nameOut, int capacity) {
   return result;
 }
 
+namespace {
+
+// The table a key lives in: the driver's own (always the long layout), or
+// the standard one its length selects. True for the driver's own.
+bool ChooseTable(const char* key, char* mapName) {
+  std::memset(mapName, 0, MAX_PATH);
+  if (GetMapFileName(key, mapName, MAX_PATH) == 1) return true;
+  std::strcpy(mapName, std::strlen(key) > kShortKeyLimit ? "KelV3MapFile2" : "KelV3MapFile");
+  return false;
+}
+
+}  // namespace
+
 int ResolveMapName(LPCSTR printerName, LPCSTR portName, BOOL portFlag, LPSTR nameOut,
                    BOOL* driverSpecific) {
   const char* key = KeyOf(printerName, portName, portFlag);
@@ -388,11 +401,8 @@ int SethWindow(LPCSTR printerName, LPCSTR portName, HWND window, int kind) {
   if (printerName == nullptr || portName == nullptr) return -1;
   const char* key = printerName[0] != '\0' ? printerName : portName;
   const size_t keyLength = std::strlen(key);
-  char mapName[MAX_PATH] = {};
-  const bool driverSpecific = GetMapFileName(key, mapName, MAX_PATH) == 1;
-  if (!driverSpecific) {
-    std::strcpy(mapName, keyLength > kShortKeyLimit ? "KelV3MapFile2" : "KelV3MapFile");
-  }
+  char mapName[MAX_PATH];
+  const bool driverSpecific = ChooseTable(key, mapName);
   const Layout& layout = LayoutFor(driverSpecific, keyLength);
   HANDLE lock = LockTable(mapName);
   HANDLE table = OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, mapName);
@@ -432,11 +442,8 @@ void ClearInstanceSlot(HANDLE mapping, LPCSTR printerName, LPCSTR portName, int 
   const char* key = KeyOf(printerName, portName, portFlag);
   if (mapping == nullptr || key == nullptr) return;
   const size_t keyLength = std::strlen(key);
-  char mapName[MAX_PATH] = {};
-  const bool driverSpecific = GetMapFileName(key, mapName, MAX_PATH) == 1;
-  if (!driverSpecific) {
-    std::strcpy(mapName, keyLength > kShortKeyLimit ? "KelV3MapFile2" : "KelV3MapFile");
-  }
+  char mapName[MAX_PATH];
+  const bool driverSpecific = ChooseTable(key, mapName);
   const Layout& layout = LayoutFor(driverSpecific, keyLength);
   if (keyLength > layout.keyLimit) return;
   HANDLE lock = LockTable(mapName);

@@ -239,6 +239,14 @@ FILE* OpenStream(LPCSTR path, LPCSTR mode, int* error) {
   return stream;
 }
 
+// The C runtime's record of a match.
+void FillFindData(const WIN32_FIND_DATAA& found, struct _finddata_t* data) {
+  std::memset(data, 0, sizeof *data);
+  data->attrib = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? _A_SUBDIR : _A_NORMAL;
+  data->size = found.nFileSizeLow;
+  std::memcpy(data->name, found.cFileName, sizeof data->name);
+}
+
 // Copies at most limit-1 bytes of [begin, end) and terminates.
 void CopyPart(char* out, size_t limit, const char* begin, const char* end) {
   if (out == nullptr) return;
@@ -430,10 +438,7 @@ intptr_t _findfirst(const char* pattern, struct _finddata_t* data) {
     errno = ENOENT;
     return -1;
   }
-  std::memset(data, 0, sizeof *data);
-  data->attrib = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? _A_SUBDIR : _A_NORMAL;
-  data->size = found.nFileSizeLow;
-  std::memcpy(data->name, found.cFileName, sizeof data->name);
+  kel3::FillFindData(found, data);
   return reinterpret_cast<intptr_t>(h);
 }
 
@@ -443,10 +448,7 @@ int _findnext(intptr_t handle, struct _finddata_t* data) {
     errno = ENOENT;
     return -1;
   }
-  std::memset(data, 0, sizeof *data);
-  data->attrib = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? _A_SUBDIR : _A_NORMAL;
-  data->size = found.nFileSizeLow;
-  std::memcpy(data->name, found.cFileName, sizeof data->name);
+  kel3::FillFindData(found, data);
   return 0;
 }
 

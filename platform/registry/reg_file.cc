@@ -259,19 +259,29 @@ bool ParseRegFile(const std::string& text, std::vector<RegOperation>* operations
   return true;
 }
 
-LSTATUS DeleteRegTree(HKEY root, const std::string& path) {
-  HKEY key = nullptr;
-  LSTATUS status = RegOpenKeyExA(root, path.c_str(), 0, KEY_ALL_ACCESS, &key);
-  if (status != ERROR_SUCCESS) return status;
-  std::vector<std::string> children;
+namespace {
+
+// The names of a key's sub-keys, in enumeration order.
+std::vector<std::string> SubKeyNames(HKEY key) {
+  std::vector<std::string> names;
   for (DWORD i = 0;; ++i) {
     char name[KEY_NAME_LIMIT + 1];
     DWORD size = sizeof name;
     if (RegEnumKeyExA(key, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
       break;
     }
-    children.emplace_back(name, size);
+    names.emplace_back(name, size);
   }
+  return names;
+}
+
+}  // namespace
+
+LSTATUS DeleteRegTree(HKEY root, const std::string& path) {
+  HKEY key = nullptr;
+  LSTATUS status = RegOpenKeyExA(root, path.c_str(), 0, KEY_ALL_ACCESS, &key);
+  if (status != ERROR_SUCCESS) return status;
+  const std::vector<std::string> children = SubKeyNames(key);
   RegCloseKey(key);
   for (const std::string& child : children) {
     status = DeleteRegTree(root, path + "\\" + child);
@@ -348,15 +358,7 @@ LSTATUS ExportInto(HKEY root, const std::string& path, std::string* out) {
     *out += ValueLine(std::string(name, nameSize), type, data) + "\r\n";
   }
   *out += "\r\n";
-  std::vector<std::string> children;
-  for (DWORD i = 0;; ++i) {
-    char name[KEY_NAME_LIMIT + 1];
-    DWORD size = sizeof name;
-    if (RegEnumKeyExA(key, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
-      break;
-    }
-    children.emplace_back(name, size);
-  }
+  const std::vector<std::string> children = SubKeyNames(key);
   RegCloseKey(key);
   for (const std::string& child : children) {
     status = ExportInto(root, path.empty() ? child : path + "\\" + child, out);

@@ -14,6 +14,8 @@
 #include <thread>
 
 #include "frame/main_frame.h"
+#include "platform/base/syscalls.h"
+#include "platform/files/files.h"
 #include "instances/instance_table.h"
 #include "platform/registry/registry.h"
 #include "platform/spooler/spooler.h"
@@ -127,6 +129,64 @@ TEST_F(Frame, ToolCommandsStartTheirToolAndOthersReachNoTool) {
   EXPECT_NE(text.find("999 /P"), std::string::npos);
   EXPECT_EQ(text.find("919"), std::string::npos);
   EXPECT_EQ(text.find("1000"), std::string::npos);
+}
+
+// The status-window program gets the parameter-file form when a file can
+// be written, the direct form with byte lengths when not, and a start that
+// fails takes its parameter file with it.
+TEST_F(Frame, StatusProgramStartsWithEitherCommandLineForm) {
+  const std::string record = prefix_.dir() + "/status.txt";
+  setenv("KEL3_STATUS_RECORD", record.c_str(), 1);
+  kel3::test::RunShell("mkdir -p '" + prefix_.DriveC("tools") + "' && cp '" +
+                       kel3::test::BuildDir() + "/suite/status/kel3-status' '" +
+                       prefix_.DriveC("tools/Q_R10RN1.EXE") + "'");
+  auto waitRecord = [&](size_t parts) {
+    std::string text;
+    for (int i = 0; i < 500; ++i) {
+      std::ifstream in(record);
+      std::stringstream s;
+      s << in.rdbuf();
+      text = s.str();
+      size_t n = 0;
+      for (size_t at = text.find("-- end"); at != std::string::npos; at = text.find("-- end", at + 1)) ++n;
+      if (n >= parts) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return text;
+  };
+  std::strcpy(frame_->m_szPortName, "LPT9:");  // the spooler's port replaces it
+  ASSERT_EQ(frame_->StartKELExe("C:\\tools\\Q_R10RN1.EXE", 1), 1);
+  std::string text = waitRecord(1);
+  EXPECT_STREQ(frame_->m_szPortName, "USB001");
+  EXPECT_NE(text.find("command line: /F \"Q_R"), std::string::npos) << text;
+  EXPECT_NE(text.find("/P \"Office Laser\"\n/D \"ORMEL LX\"\n/O \"USB001\"\n/M \"LX-200\"\n/E\n"),
+            std::string::npos)
+      << text;
+
+  {
+    // No temporary file can be made (as in a folder the user cannot write;
+    // the tests run as root, who can write anywhere, so the failure is
+    // injected).
+    kel3::ScopedSyscall<decltype(kel3::Syscalls::open)> noTemp(
+        &kel3::Syscalls::open, [](const char* path, int flags, mode_t mode) -> int {
+          if (flags & O_EXCL) {
+            errno = EACCES;
+            return -1;
+          }
+          return kel3::RealSyscalls().open(path, flags, mode);
+        });
+    ASSERT_EQ(frame_->StartKELExe("C:\\tools\\Q_R10RN1.EXE", 0), 1);
+  }
+  text = waitRecord(2);
+  EXPECT_NE(text.find("command line: /P12 \"Office Laser\" /O6 \"USB001\" /M6 \"LX-200\" \n"),
+            std::string::npos)
+      << text;
+
+  EXPECT_EQ(frame_->StartKELExe("C:\\tools\\missing.exe", 0), 0);
+  WIN32_FIND_DATAA found;
+  EXPECT_EQ(FindFirstFileA("C:\\windows\\temp\\Q_R*.tmp", &found), INVALID_HANDLE_VALUE)
+      << "the failed start's parameter file was left behind";
+  unsetenv("KEL3_STATUS_RECORD");
 }
 
 TEST_F(Frame, MaskCheckReArmsUntilMonitoringIsSwitchedOff) {

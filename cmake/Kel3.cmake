@@ -39,3 +39,18 @@ function(kel3_add_test name)
     set_tests_properties(${name} PROPERTIES LABELS "${T_LABELS}")
   endif()
 endfunction()
+
+# kel3_add_resource_library(TARGET SCRIPT PNG_FOLDER OUTPUT_NAME)
+# A language resource library: kel3-rc compiles the script and its PNG
+# files into the bundle, which becomes a shared object OUTPUT_NAME.so.
+function(kel3_add_resource_library target script png_dir output_name)
+  set(bundle ${CMAKE_CURRENT_BINARY_DIR}/${target}_bundle.c)
+  file(GLOB pngs ${png_dir}/*.png)
+  add_custom_command(OUTPUT ${bundle}
+                     COMMAND kel3-rc ${script} ${png_dir} ${bundle}
+                     DEPENDS kel3-rc ${script} ${pngs}
+                     COMMENT "Compiling resources ${script}")
+  add_library(${target} SHARED ${bundle})
+  set_target_properties(${target} PROPERTIES PREFIX "" OUTPUT_NAME ${output_name}
+                        C_VISIBILITY_PRESET hidden)
+endfunction()

@@ -113,7 +113,12 @@ Image ScaleImage(const Image& src, int width, int height) {
 
 }  // namespace kel3
 
+namespace kel3 {
+bool DeleteBrush(HGDIOBJ object);  // dc.cc
+}
+
 BOOL DeleteObject(HGDIOBJ object) {
+  if (kel3::DeleteBrush(object)) return TRUE;
   return kel3::Erase(object, true, kel3::Kind::kBitmap) ? TRUE : FALSE;
 }
 

@@ -3,7 +3,11 @@
 // and by the program, and shown by TrackPopupMenu (platform/menus/popup).
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "platform/base/win32.h"
+#include "platform/windowing/windowing.h"
 
 #define MF_STRING 0x00000000
 #define MF_BYCOMMAND 0x00000000
@@ -73,3 +77,32 @@ BOOL GetMenuItemInfoA(HMENU menu, UINT item, BOOL byPosition, LPMENUITEMINFOA in
 // text), MIIM_STATE (MFS_DEFAULT makes the item the menu's default, drawn
 // bold, and clears it from the others), MIIM_ID, MIIM_DATA.
 BOOL SetMenuItemInfoA(HMENU menu, UINT item, BOOL byPosition, LPCMENUITEMINFOA info);
+
+#define TPM_LEFTBUTTON 0x0000
+#define TPM_RIGHTBUTTON 0x0002
+
+// Shows the popup menu at (x, y) on the screen (kept on screen), runs it
+// until the user chooses an entry or cancels (Escape, a click outside), and
+// posts the chosen command to the owner as WM_COMMAND. Owner-drawn entries
+// are measured and drawn by the owner through WM_MEASUREITEM and
+// WM_DRAWITEM. TRUE when an entry was chosen.
+BOOL TrackPopupMenu(HMENU menu, UINT flags, int x, int y, int reserved, HWND owner,
+                    const RECT* rect);
+
+namespace kel3::headless {
+struct PopupItem {
+  UINT type;
+  UINT state;
+  UINT id;
+  std::string text;
+};
+struct PopupRecord {
+  int x;
+  int y;
+  std::vector<PopupItem> items;
+};
+// The command the next popup on the headless backend returns (0: cancel).
+void SetNextMenuChoice(UINT commandId);
+std::vector<PopupRecord> PopupsShown();
+void ClearPopups();
+}  // namespace kel3::headless

@@ -70,4 +70,8 @@ bool QuitQueued(int* exitCode = nullptr);
 void AddForeignWindow(HWND hwnd, const std::string& className, const std::string& title);
 void RemoveForeignWindow(HWND hwnd);
 
+// The keyboard and pointer the headless backend reports.
+void SetKeyDown(int virtualKey, bool down);
+void SetCursor(int x, int y);
+
 }  // namespace kel3::headless

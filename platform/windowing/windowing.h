@@ -144,6 +144,21 @@ void PostQuitMessage(int exitCode);
 UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT elapse, TIMERPROC proc);
 BOOL KillTimer(HWND hwnd, UINT_PTR id);
 
+// ---- Keyboard and pointer ------------------------------------------------------
+#define VK_SHIFT 0x10
+#define VK_CONTROL 0x11
+#define VK_SPACE 0x20
+
+// The key's state now, from the keyboard itself (not from queued events):
+// the most significant bit of the result is set while it is held down.
+short GetAsyncKeyState(int virtualKey);
+// The pointer's position on the screen.
+BOOL GetCursorPos(LPPOINT point);
+// Accepted for the program's sake: a hidden frame window has no focus to
+// take; the popup menu grabs the keyboard itself.
+BOOL SetForegroundWindow(HWND hwnd);
+HWND SetFocus(HWND hwnd);
+
 namespace kel3 {
 
 enum class WindowingBackend { kX11, kHeadless };

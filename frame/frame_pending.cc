@@ -4,13 +4,6 @@
 // dispatch, the timers and the launches above them already work.
 #include "frame/main_frame.h"
 
-int CMainFrame::StartUp() { return 0; }
-int CMainFrame::DuplicationChk() { return 0; }
-int CMainFrame::ReadIconSettings() { return 0; }
-int CMainFrame::LoadResourceLibrary(LPCSTR /*path*/) { return 0; }
-int CMainFrame::SetTrayIcon(DWORD /*index*/, int /*add*/) { return 0; }
-int CMainFrame::OnRefreshIcon(WPARAM /*wParam*/, LPARAM /*lParam*/) { return 0; }
-int CMainFrame::WriteTrayIconEnable() { return 0; }
 int CMainFrame::OnTrayNotify(WPARAM /*wParam*/, LPARAM /*lParam*/) { return 0; }
 void CMainFrame::OnStatusWindow() {}
 void CMainFrame::OnPreferences() {}

@@ -4,9 +4,6 @@
 // dispatch, the timers and the launches above them already work.
 #include "frame/main_frame.h"
 
-int CMainFrame::OnTrayNotify(WPARAM /*wParam*/, LPARAM /*lParam*/) { return 0; }
-void CMainFrame::OnStatusWindow() {}
-void CMainFrame::OnPreferences() {}
 int CMainFrame::BuildToolMenu(HMENU /*popup*/) { return 0; }
 void CMainFrame::OnMeasureItem(WPARAM /*wParam*/, LPARAM /*lParam*/) {}
 void CMainFrame::OnDrawItem(WPARAM /*wParam*/, LPARAM /*lParam*/) {}

@@ -28,13 +28,15 @@ void ReadText(HKEY key, const char* name, char* buffer) {
   RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &size);
 }
 
-// "3,2,10" into numbers as the C runtime's atoi reads each piece; at most
+// "3,2,10" into numbers, each piece read as the C runtime's atoi would
+// (blanks, a sign, digits) but clamped rather than overflowing; at most
 // `capacity` numbers, then a 0 that matches nothing.
 int ParseSeparators(const char* text, int* numbers, int capacity) {
   int count = 0;
   const char* piece = text;
   while (count < capacity && *piece != '\0') {
-    numbers[count++] = std::atoi(piece);
+    const long value = std::strtol(piece, nullptr, 10);
+    numbers[count++] = value > 100000 ? 100000 : (value < -100000 ? -100000 : static_cast<int>(value));
     const char* comma = std::strchr(piece, ',');
     if (comma == nullptr) break;
     piece = comma + 1;

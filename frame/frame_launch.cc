@@ -3,7 +3,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "config/driver_key.h"
 #include "frame/main_frame.h"
+#include "platform/dialogs/dialogs.h"
 #include "platform/process/process.h"
 #include "platform/registry/registry.h"
 #include "startup/command_line.h"
@@ -22,6 +24,24 @@ void AdoptSpoolerPort(const char* printer, CommandLineInfo* info, char* framePor
 }
 
 }  // namespace
+
+namespace {
+
+// The status window and the preferences window: one program, one flag.
+void OpenStatusProgram(CMainFrame* frame, int preferences, const char* failure) {
+  char program[260] = {};
+  if (GetStatusWindowProgram(program, frame->m_szDriverName, frame->m_szModelName) != 0 &&
+      frame->StartKELExe(program, preferences) == 1) {
+    return;
+  }
+  MessageBoxA(frame->m_hWnd, failure, frame->m_szCaption, MB_OK);
+}
+
+}  // namespace
+
+void CMainFrame::OnStatusWindow() { OpenStatusProgram(this, 0, m_szStatusFailure); }
+
+void CMainFrame::OnPreferences() { OpenStatusProgram(this, 1, m_szPreferencesFailure); }
 
 int CMainFrame::StartKELExe(LPCSTR program, int preferences) {
   TraceMessage("CMainFrame::StartKELExe");

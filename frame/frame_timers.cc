@@ -5,6 +5,7 @@
 
 #include "config/printer_access.h"
 #include "frame/main_frame.h"
+#include "platform/menus/menus.h"
 #include "platform/files/files.h"
 #include "platform/registry/registry.h"
 #include "platform/spooler/spooler.h"
@@ -42,6 +43,38 @@ bool RemoveStartupValue(HKEY root, LPCSTR valueName) {
 }
 
 }  // namespace
+
+int CMainFrame::OnTrayNotify(WPARAM /*wParam*/, LPARAM lParam) {
+  if (lParam == WM_LBUTTONDBLCLK) {
+    if (ChkDelPrn() == 1) {
+      OnStatusWindow();
+      return 0;
+    }
+    PostMessageA(m_hWnd, WM_CLOSE, 0, 0);
+    return 1;
+  }
+  if (lParam != WM_RBUTTONDOWN) return 0;
+  if (ChkDelPrn() == 0) {
+    PostMessageA(m_hWnd, WM_CLOSE, 0, 0);
+    return 1;
+  }
+  SetForegroundWindow(m_hWnd);
+  SetFocus(m_hWnd);
+  // Ctrl, Shift and Space held while the right button goes down: the way
+  // out without a menu.
+  const bool control = (GetAsyncKeyState(VK_CONTROL) & 0x8000) != 0;
+  const bool shift = (GetAsyncKeyState(VK_SHIFT) & 0x8000) != 0;
+  const bool space = (GetAsyncKeyState(VK_SPACE) & 0x8000) != 0;
+  if (control && shift && space) {
+    PostMessageA(m_hWnd, WM_CLOSE, 0, 0);
+    return 0;
+  }
+  POINT cursor = {0, 0};
+  GetCursorPos(&cursor);
+  TrackPopupMenu(GetSubMenu(m_hMenu, 0), TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, m_hWnd, nullptr);
+  SendMessageA(m_hWnd, WM_NULL, 0, 0);
+  return 0;
+}
 
 int CMainFrame::ChkDelPrn() {
   TraceMessage("CMainFrame::ChkDelPrn : start");

@@ -188,6 +188,25 @@ TEST_F(StartUp, AnUnusableTableShowsInsufficientMemory) {
   EXPECT_EQ(boxes[0].owner, nullptr);
 }
 
+TEST_F(StartUp, ALongNameIsCutAtACharacterAndAnOddIndexShowsTheFirstIcon) {
+  // 62 ASCII bytes and a 3-byte character: the character would end past
+  // the 63 bytes the tip holds, so it goes whole.
+  const std::string name = std::string(62, 'a') + "\xE3\x83\x97" + "zz";
+  ASSERT_EQ(kel3::AddSpoolerPrinter({name, "USB002", "ORMEL LX", ""}), 0u);
+  CMainFrame* f = NewFrame(name.c_str());
+  f->m_dwSelectedIcon = 0;
+  ASSERT_EQ(f->StartUp(), 1);
+  EXPECT_EQ(kel3::headless::TrayIcons().back().tip, std::string(62, 'a'));
+  HKEY key = nullptr;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, f->m_szTargetKey, 0, KEY_ALL_ACCESS, &key),
+            ERROR_SUCCESS);
+  const DWORD odd = 7;
+  RegSetValueExA(key, "TrayIconSelected", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&odd), 4);
+  RegCloseKey(key);
+  f->OnRefreshIcon(0, 0);
+  EXPECT_EQ(kel3::headless::TrayIcons().back().icon, f->m_hIcons[0]);
+}
+
 TEST_F(StartUp, TheRefreshMessageSwapsTheIcon) {
   ASSERT_EQ(frame_->StartUp(), 1);
   HKEY key = nullptr;

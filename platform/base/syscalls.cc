@@ -15,6 +15,7 @@ const Syscalls kReal = {
     ::ftruncate, ::fchmod, ::unlink,    ::rename,    RealMkdir,     ::rmdir,   ::symlink,
     ::opendir,   ::flock,  ::fdopen,    RealShmOpen, ::shm_unlink,  ::mmap,    ::munmap,
     ::posix_spawn, ::waitpid, ::poll,   ::pipe2,
+    ::pwrite,
 };
 
 }  // namespace

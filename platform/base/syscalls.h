@@ -59,6 +59,10 @@ struct Syscalls {
   pid_t (*waitpid)(pid_t pid, int* status, int options);
   int (*poll)(struct pollfd* fds, nfds_t nfds, int timeout);
   int (*pipe2)(int fds[2], int flags);
+
+  // Positioned writes (the registry's database engine writes its files with
+  // these, so a full disk can be made to happen under it).
+  ssize_t (*pwrite)(int fd, const void* buf, size_t count, off_t offset);
 };
 
 // The table in force. Starts out holding the real calls.

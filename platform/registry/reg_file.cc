@@ -52,7 +52,6 @@ bool ParseHexList(const std::string& list, std::string* out) {
   while (p < list.size()) {
     while (p < list.size() && (list[p] == ' ' || list[p] == '\t' || list[p] == ',')) ++p;
     if (p >= list.size()) break;
-    if (p + 1 >= list.size() + 1) return false;
     const int hi = HexDigit(list[p]);
     const int lo = p + 1 < list.size() ? HexDigit(list[p + 1]) : -1;
     if (hi < 0 || lo < 0) return false;
@@ -107,6 +106,68 @@ std::string ValueLine(const std::string& name, DWORD type, const std::string& da
   return line;
 }
 
+// True when every component of a key path is within the platform's limit,
+// so that an import never stops half-way on a name it could have refused
+// with its line number.
+bool KeyPathFits(const std::string& path) {
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t end = path.find('\\', start);
+    if (end == std::string::npos) end = path.size();
+    if (end - start > KEY_NAME_LIMIT) return false;
+    start = end + 1;
+  }
+  return true;
+}
+
+// Appends a code point as UTF-8.
+void AppendUtf8(uint32_t c, std::string* out) {
+  if (c < 0x80) {
+    *out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    *out += static_cast<char>(0xC0 | (c >> 6));
+    *out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    *out += static_cast<char>(0xE0 | (c >> 12));
+    *out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    *out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    *out += static_cast<char>(0xF0 | (c >> 18));
+    *out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    *out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    *out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+// The registry editor of the platform saves its files in UTF-16LE with a
+// byte-order mark; the hives hold 8-bit names, so such a file is read as
+// UTF-8. False for an odd length or a broken surrogate pair.
+bool Utf16LeToUtf8(const std::string& bytes, std::string* out) {
+  if (bytes.size() % 2 != 0) return false;
+  out->clear();
+  auto unit = [&](size_t i) {
+    return static_cast<uint32_t>(static_cast<unsigned char>(bytes[i])) |
+           static_cast<uint32_t>(static_cast<unsigned char>(bytes[i + 1])) << 8;
+  };
+  for (size_t i = 2; i < bytes.size(); i += 2) {
+    uint32_t c = unit(i);
+    if (c >= 0xDC00 && c <= 0xDFFF) return false;
+    if (c >= 0xD800 && c <= 0xDBFF) {
+      if (i + 3 >= bytes.size()) return false;
+      const uint32_t low = unit(i + 2);
+      if (low < 0xDC00 || low > 0xDFFF) return false;
+      c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+      i += 2;
+    }
+    AppendUtf8(c, out);
+  }
+  return true;
+}
+
+bool HasLineBreak(const std::string& name) {
+  return name.find_first_of("\r\n") != std::string::npos;
+}
+
 }  // namespace
 
 const char* RootName(HKEY root) {
@@ -127,8 +188,16 @@ bool SplitRootPath(const std::string& full, HKEY* root, std::string* path) {
   return true;
 }
 
-bool ParseRegFile(const std::string& text, std::vector<RegOperation>* operations,
+bool ParseRegFile(const std::string& input, std::vector<RegOperation>* operations,
                   std::string* error) {
+  std::string converted;
+  if (input.size() >= 2 && input[0] == '\xFF' && input[1] == '\xFE') {
+    if (!Utf16LeToUtf8(input, &converted)) {
+      *error = "line 1: the file starts as UTF-16 but is not valid UTF-16";
+      return false;
+    }
+  }
+  const std::string& text = converted.empty() ? input : converted;
   std::vector<std::string> lines;
   std::vector<int> numbers;
   {
@@ -156,6 +225,11 @@ bool ParseRegFile(const std::string& text, std::vector<RegOperation>* operations
       }
       if (end == text.size()) break;
       start = end + 1;
+    }
+    // A continued hex list at the very end of the file is still a line.
+    if (!pending.empty()) {
+      lines.push_back(pending);
+      numbers.push_back(pendingStart);
     }
   }
   auto fail = [&](int line, const std::string& why) {
@@ -188,7 +262,11 @@ bool ParseRegFile(const std::string& text, std::vector<RegOperation>* operations
       const bool remove = !name.empty() && name[0] == '-';
       if (remove) name = name.substr(1);
       if (!SplitRootPath(name, &root, &path)) {
-        return fail(n, "unknown root in [" + name + "] (HKEY_LOCAL_MACHINE or HKEY_CURRENT_USER)");
+        return fail(n, "unknown root in [" + name.substr(0, 80) +
+                           "] (HKEY_LOCAL_MACHINE or HKEY_CURRENT_USER)");
+      }
+      if (!KeyPathFits(path)) {
+        return fail(n, "a key name is longer than " + std::to_string(KEY_NAME_LIMIT) + " bytes");
       }
       if (remove) {
         if (path.empty()) return fail(n, "a root cannot be deleted");
@@ -209,6 +287,9 @@ bool ParseRegFile(const std::string& text, std::vector<RegOperation>* operations
       if (!ReadQuoted(line, &pos, &name)) return fail(n, "unterminated value name");
     } else {
       return fail(n, "a value line starts with a quoted name or @");
+    }
+    if (name.size() > VALUE_NAME_LIMIT) {
+      return fail(n, "a value name is longer than " + std::to_string(VALUE_NAME_LIMIT) + " bytes");
     }
     while (pos < line.size() && (line[pos] == ' ' || line[pos] == '\t')) ++pos;
     if (pos >= line.size() || line[pos] != '=') return fail(n, "expected '=' after the value name");
@@ -262,73 +343,135 @@ bool ParseRegFile(const std::string& text, std::vector<RegOperation>* operations
 namespace {
 
 // The names of a key's sub-keys, in enumeration order.
-std::vector<std::string> SubKeyNames(HKEY key) {
-  std::vector<std::string> names;
+LSTATUS SubKeyNames(HKEY key, std::vector<std::string>* names) {
+  names->clear();
   for (DWORD i = 0;; ++i) {
     char name[KEY_NAME_LIMIT + 1];
     DWORD size = sizeof name;
-    if (RegEnumKeyExA(key, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) {
-      break;
-    }
-    names.emplace_back(name, size);
+    const LSTATUS status = RegEnumKeyExA(key, i, name, &size, nullptr, nullptr, nullptr, nullptr);
+    if (status == ERROR_NO_MORE_ITEMS) return ERROR_SUCCESS;
+    if (status != ERROR_SUCCESS) return status;
+    names->emplace_back(name, size);
   }
-  return names;
 }
 
-}  // namespace
-
-LSTATUS DeleteRegTree(HKEY root, const std::string& path) {
+LSTATUS DeleteTreeIn(HKEY root, const std::string& path) {
   HKEY key = nullptr;
   LSTATUS status = RegOpenKeyExA(root, path.c_str(), 0, KEY_ALL_ACCESS, &key);
   if (status != ERROR_SUCCESS) return status;
-  const std::vector<std::string> children = SubKeyNames(key);
+  std::vector<std::string> children;
+  status = SubKeyNames(key, &children);
   RegCloseKey(key);
+  if (status != ERROR_SUCCESS) return status;
   for (const std::string& child : children) {
-    status = DeleteRegTree(root, path + "\\" + child);
+    status = DeleteTreeIn(root, path + "\\" + child);
     if (status != ERROR_SUCCESS) return status;
   }
   return RegDeleteKeyA(root, path.c_str());
 }
 
-namespace {
-
-struct ApplyContext {
-  const std::vector<RegOperation>* operations;
+struct DeleteTreeContext {
   HKEY root;
+  const std::string* path;
   LSTATUS status;
 };
 
-bool ApplyForRoot(void* context) {
-  auto* c = static_cast<ApplyContext*>(context);
-  for (const RegOperation& op : *c->operations) {
-    if (op.root != c->root) continue;
-    HKEY key = nullptr;
-    switch (op.kind) {
-      case RegOperation::kCreateKey:
-        c->status = RegCreateKeyExA(op.root, op.path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                                    nullptr, &key, nullptr);
-        if (key != nullptr) RegCloseKey(key);
-        break;
-      case RegOperation::kDeleteKey:
-        c->status = DeleteRegTree(op.root, op.path);
-        if (c->status == ERROR_FILE_NOT_FOUND) c->status = ERROR_SUCCESS;
-        break;
-      case RegOperation::kSetValue:
-      case RegOperation::kDeleteValue:
-        c->status = RegCreateKeyExA(op.root, op.path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                                    nullptr, &key, nullptr);
-        if (c->status != ERROR_SUCCESS) break;
-        if (op.kind == RegOperation::kSetValue) {
-          c->status = RegSetValueExA(key, op.name.c_str(), 0, op.type,
-                                     reinterpret_cast<const BYTE*>(op.data.data()),
-                                     static_cast<DWORD>(op.data.size()));
-        } else {
-          c->status = RegDeleteValueA(key, op.name.c_str());
-          if (c->status == ERROR_FILE_NOT_FOUND) c->status = ERROR_SUCCESS;
-        }
-        RegCloseKey(key);
-        break;
+bool DeleteTreeBody(void* context) {
+  auto* c = static_cast<DeleteTreeContext*>(context);
+  c->status = DeleteTreeIn(c->root, *c->path);
+  return c->status == ERROR_SUCCESS;
+}
+
+}  // namespace
+
+LSTATUS DeleteRegTree(HKEY root, const std::string& path) {
+  // "", "\\" and the like name the root itself, which is never deleted (and
+  // whose sub-keys must not go first on the way to that refusal).
+  if (path.find_first_not_of('\\') == std::string::npos) return ERROR_ACCESS_DENIED;
+  // One transaction: a tree is deleted whole or not at all.
+  DeleteTreeContext context{root, &path, ERROR_SUCCESS};
+  const LSTATUS status = RegRunInTransaction(root, DeleteTreeBody, &context);
+  return context.status != ERROR_SUCCESS ? context.status : status;
+}
+
+// Another process may grow the value between the size query and the read:
+// then the read is tried again.
+LSTATUS ReadRegValueAt(HKEY key, DWORD index, std::string* name, DWORD* type, std::string* data) {
+  std::vector<char> nameBuffer(VALUE_NAME_LIMIT + 1);
+  for (int attempt = 0;; ++attempt) {
+    DWORD nameSize = static_cast<DWORD>(nameBuffer.size());
+    DWORD dataSize = 0;
+    LSTATUS status =
+        RegEnumValueA(key, index, nameBuffer.data(), &nameSize, nullptr, type, nullptr, &dataSize);
+    if (status != ERROR_SUCCESS) return status;
+    data->assign(dataSize, '\0');
+    nameSize = static_cast<DWORD>(nameBuffer.size());
+    status = RegEnumValueA(key, index, nameBuffer.data(), &nameSize, nullptr, type,
+                           reinterpret_cast<BYTE*>(data->data()), &dataSize);
+    if (status == ERROR_SUCCESS) {
+      name->assign(nameBuffer.data(), nameSize);
+      data->resize(dataSize);
+      return ERROR_SUCCESS;
     }
+    if (status != ERROR_MORE_DATA || attempt == 3) return status;
+  }
+}
+
+namespace {
+
+// The operations of one import, and the hives it touches. Each hive's
+// transaction is opened inside the previous one's, so every write runs
+// while all of them are open: a failure anywhere rolls all of them back.
+struct ApplyContext {
+  const std::vector<RegOperation>* operations;
+  std::vector<HKEY> roots;
+  size_t opened = 0;
+  LSTATUS status = ERROR_SUCCESS;
+};
+
+LSTATUS ApplyOne(const RegOperation& op) {
+  HKEY key = nullptr;
+  LSTATUS status = ERROR_SUCCESS;
+  switch (op.kind) {
+    case RegOperation::kCreateKey:
+      status = RegCreateKeyExA(op.root, op.path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                               &key, nullptr);
+      if (status == ERROR_SUCCESS) RegCloseKey(key);
+      return status;
+    case RegOperation::kDeleteKey:
+      status = DeleteRegTree(op.root, op.path);
+      return status == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : status;
+    case RegOperation::kSetValue:
+    case RegOperation::kDeleteValue:
+      break;
+  }
+  status = RegCreateKeyExA(op.root, op.path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                           nullptr);
+  if (status != ERROR_SUCCESS) return status;
+  if (op.kind == RegOperation::kSetValue) {
+    status = RegSetValueExA(key, op.name.c_str(), 0, op.type,
+                            reinterpret_cast<const BYTE*>(op.data.data()),
+                            static_cast<DWORD>(op.data.size()));
+  } else {
+    status = RegDeleteValueA(key, op.name.c_str());
+    if (status == ERROR_FILE_NOT_FOUND) status = ERROR_SUCCESS;
+  }
+  RegCloseKey(key);
+  return status;
+}
+
+bool ApplyInTransactions(void* context) {
+  auto* c = static_cast<ApplyContext*>(context);
+  if (c->opened < c->roots.size()) {
+    const HKEY root = c->roots[c->opened++];
+    const LSTATUS status = RegRunInTransaction(root, ApplyInTransactions, c);
+    if (c->status == ERROR_SUCCESS) c->status = status;
+    return status == ERROR_SUCCESS;
+  }
+  // In file order, so a file that deletes a key and then fills it anew
+  // does what it says.
+  for (const RegOperation& op : *c->operations) {
+    c->status = ApplyOne(op);
     if (c->status != ERROR_SUCCESS) return false;
   }
   return true;
@@ -340,27 +483,27 @@ LSTATUS ExportInto(HKEY root, const std::string& path, std::string* out) {
   if (status != ERROR_SUCCESS) return status;
   *out += "[" + std::string(RootName(root)) + (path.empty() ? "" : "\\" + path) + "]\r\n";
   for (DWORD i = 0;; ++i) {
-    char name[VALUE_NAME_LIMIT + 1];
-    DWORD nameSize = sizeof name;
+    std::string name;
+    std::string data;
     DWORD type = 0;
-    DWORD dataSize = 0;
-    status = RegEnumValueA(key, i, name, &nameSize, nullptr, &type, nullptr, &dataSize);
+    status = ReadRegValueAt(key, i, &name, &type, &data);
     if (status == ERROR_NO_MORE_ITEMS) break;
+    // A line break in a name has no spelling in this format: such a file
+    // would read back as something else, so none is written.
+    if (status == ERROR_SUCCESS && HasLineBreak(name)) status = ERROR_INVALID_DATA;
     if (status != ERROR_SUCCESS) {
       RegCloseKey(key);
       return status;
     }
-    std::string data(dataSize, '\0');
-    nameSize = sizeof name;
-    RegEnumValueA(key, i, name, &nameSize, nullptr, &type,
-                  reinterpret_cast<BYTE*>(data.data()), &dataSize);
-    data.resize(dataSize);
-    *out += ValueLine(std::string(name, nameSize), type, data) + "\r\n";
+    *out += ValueLine(name, type, data) + "\r\n";
   }
   *out += "\r\n";
-  const std::vector<std::string> children = SubKeyNames(key);
+  std::vector<std::string> children;
+  status = SubKeyNames(key, &children);
   RegCloseKey(key);
+  if (status != ERROR_SUCCESS) return status;
   for (const std::string& child : children) {
+    if (HasLineBreak(child)) return ERROR_INVALID_DATA;
     status = ExportInto(root, path.empty() ? child : path + "\\" + child, out);
     if (status != ERROR_SUCCESS) return status;
   }
@@ -370,12 +513,19 @@ LSTATUS ExportInto(HKEY root, const std::string& path, std::string* out) {
 }  // namespace
 
 LSTATUS ApplyRegOperations(const std::vector<RegOperation>& operations) {
+  ApplyContext context;
+  context.operations = &operations;
   for (HKEY root : {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER}) {
-    ApplyContext context{&operations, root, ERROR_SUCCESS};
-    const LSTATUS status = RegRunInTransaction(root, ApplyForRoot, &context);
-    if (status != ERROR_SUCCESS) return context.status != ERROR_SUCCESS ? context.status : status;
+    for (const RegOperation& op : operations) {
+      if (op.root == root) {
+        context.roots.push_back(root);
+        break;
+      }
+    }
   }
-  return ERROR_SUCCESS;
+  if (context.roots.empty()) return ERROR_SUCCESS;
+  ApplyInTransactions(&context);
+  return context.status;
 }
 
 LSTATUS ExportRegKey(HKEY root, const std::string& path, std::string* out) {

@@ -4,6 +4,7 @@
 #include "platform/registry/registry.h"
 
 #include <sqlite3.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -14,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/base/syscalls.h"
 #include "platform/prefix/prefix.h"
 
 namespace kel3 {
@@ -54,7 +56,6 @@ LSTATUS FromSqlite(int rc) {
       return ERROR_REGISTRY_CORRUPT;
     case SQLITE_PERM:
     case SQLITE_AUTH:
-      return ERROR_ACCESS_DENIED;
     case SQLITE_READONLY:
     case SQLITE_CANTOPEN:
       return ERROR_CANTOPEN;
@@ -90,8 +91,13 @@ class Hive {
     return Statement(rc == SQLITE_OK ? raw : (sqlite3_finalize(raw), nullptr));
   }
 
-  LSTATUS Exec(const char* sql) { return FromSqlite(sqlite3_exec(db(), sql, nullptr, nullptr, nullptr)); }
+  LSTATUS Exec(const char* sql) {
+    return FromSqlite(sqlite3_exec(db(), sql, nullptr, nullptr, nullptr));
+  }
 
+  // A transaction spans several statements on the one connection, so a
+  // second thread's write must wait for it rather than join it.
+  std::recursive_mutex writer;
   int transactionDepth = 0;
 
  private:
@@ -121,7 +127,7 @@ std::map<std::string, std::unique_ptr<Hive>>& Hives() {
 // the outer one decides).
 class WriteTransaction {
  public:
-  explicit WriteTransaction(Hive* hive) : hive_(hive) {
+  explicit WriteTransaction(Hive* hive) : hive_(hive), lock_(hive->writer) {
     if (hive_->transactionDepth++ == 0) status_ = hive_->Exec("BEGIN IMMEDIATE");
   }
   ~WriteTransaction() {
@@ -129,6 +135,8 @@ class WriteTransaction {
       hive_->Exec("ROLLBACK");
     }
   }
+  WriteTransaction(const WriteTransaction&) = delete;
+  WriteTransaction& operator=(const WriteTransaction&) = delete;
   LSTATUS status() const { return status_; }
   LSTATUS Commit() {
     committed_ = true;
@@ -140,11 +148,95 @@ class WriteTransaction {
 
  private:
   Hive* hive_;
+  std::lock_guard<std::recursive_mutex> lock_;
   LSTATUS status_ = ERROR_SUCCESS;
   bool committed_ = false;
 };
 
 LSTATUS Seed(Hive* hive, bool machine);
+
+// The hive file's format, kept in SQLite's user_version: 0 for a file not
+// set up yet (or set up before the mark existed), 1 for this layout.
+constexpr int kHiveFormat = 1;
+
+LSTATUS ReadFormat(Hive* hive, int* format) {
+  LSTATUS status;
+  Statement s = hive->Prepare("PRAGMA user_version", &status);
+  if (!s) return status;
+  const int rc = sqlite3_step(s.get());
+  if (rc != SQLITE_ROW) return FromSqlite(rc);
+  *format = sqlite3_column_int(s.get(), 0);
+  return ERROR_SUCCESS;
+}
+
+// Creates the tables and seeds a new hive. Only a hive not set up yet takes
+// the write lock here: a process that merely reads is not held up by
+// another process's long write, and a user who deleted the seeded keys
+// does not find them back at the next start.
+LSTATUS SetUp(Hive* hive, bool machine) {
+  int format = 0;
+  LSTATUS status = ReadFormat(hive, &format);
+  if (status != ERROR_SUCCESS || format == kHiveFormat) return status;
+  if (format > kHiveFormat) return ERROR_BADDB;  // written by a newer layout
+  WriteTransaction tx(hive);
+  if (tx.status() != ERROR_SUCCESS) return tx.status();
+  // Several processes may start on a fresh hive at once: the first to hold
+  // the lock sets it up, the others find it done.
+  status = ReadFormat(hive, &format);
+  if (status != ERROR_SUCCESS || format == kHiveFormat) return status;
+  status = hive->Exec(
+      "CREATE TABLE IF NOT EXISTS keys(id INTEGER PRIMARY KEY, parent INTEGER NOT NULL,"
+      " name BLOB NOT NULL, folded BLOB NOT NULL, UNIQUE(parent, folded));"
+      "CREATE TABLE IF NOT EXISTS vals(key INTEGER NOT NULL, name BLOB NOT NULL,"
+      " folded BLOB NOT NULL, type INTEGER NOT NULL, data BLOB NOT NULL,"
+      " PRIMARY KEY(key, folded));"
+      "INSERT OR IGNORE INTO keys(id, parent, name, folded) VALUES(1, 0, X'', X'')");
+  if (status != ERROR_SUCCESS) return status;
+  // A hive made before the format mark already holds its seed (or what its
+  // users made of it): only a hive with nothing but its root is seeded.
+  Statement count = hive->Prepare("SELECT COUNT(*) FROM keys", &status);
+  if (!count) return status;
+  const int rc = sqlite3_step(count.get());
+  if (rc != SQLITE_ROW) return FromSqlite(rc);
+  if (sqlite3_column_int64(count.get(), 0) == 1) {
+    status = Seed(hive, machine);
+    if (status != ERROR_SUCCESS) return status;
+  }
+  count.reset();
+  status = hive->Exec("PRAGMA user_version=1");
+  if (status != ERROR_SUCCESS) return status;
+  return tx.Commit();
+}
+
+// SQLite's unix VFS makes its own system calls. Its open and its positioned
+// write go through the layer's table like every other call of the layer, so
+// tests can deny a hive file or fill the disk under a write for real.
+int EngineOpen(const char* path, int flags, int mode) {
+  return Sys().open(path, flags, static_cast<mode_t>(mode));
+}
+ssize_t EngineWrite(int fd, const void* data, size_t count, off_t offset) {
+  return Sys().pwrite(fd, data, count, offset);
+}
+
+void RouteEngineSystemCalls() {
+  sqlite3_vfs* vfs = sqlite3_vfs_find(nullptr);
+  if (vfs == nullptr || vfs->iVersion < 3 || vfs->xSetSystemCall == nullptr) return;
+  vfs->xSetSystemCall(vfs, "open", reinterpret_cast<sqlite3_syscall_ptr>(EngineOpen));
+  // Builds with large-file reads and writes name theirs pwrite64.
+  if (vfs->xSetSystemCall(vfs, "pwrite64", reinterpret_cast<sqlite3_syscall_ptr>(EngineWrite)) !=
+      SQLITE_OK) {
+    vfs->xSetSystemCall(vfs, "pwrite", reinterpret_cast<sqlite3_syscall_ptr>(EngineWrite));
+  }
+}
+
+// The process the cached connections were opened in. A child made with
+// fork() inherits them, and SQLite connections must not be used across a
+// fork (their locks belong to the parent): the child closes its copies and
+// opens its own.
+pid_t& CachePid() {
+  static pid_t pid = 0;
+  return pid;
+}
 
 // Opens (and on first use creates and seeds) a hive of the current prefix.
 LSTATUS OpenHive(bool machine, Hive** out) {
@@ -152,44 +244,31 @@ LSTATUS OpenHive(bool machine, Hive** out) {
   if (!EnsurePrefix(&error)) return ERROR_CANTOPEN;
   const std::string path = PrefixDir() + (machine ? "/system.db" : "/user.db");
   std::lock_guard<std::mutex> lock(HiveMutex());
+  const pid_t self = getpid();
+  if (CachePid() != self) {
+    if (CachePid() == 0) RouteEngineSystemCalls();
+    Hives().clear();
+    CachePid() = self;
+  }
   auto it = Hives().find(path);
   if (it != Hives().end()) {
     *out = it->second.get();
     return ERROR_SUCCESS;
   }
   sqlite3* raw = nullptr;
-  int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
-                           nullptr);
+  const int rc = sqlite3_open_v2(
+      path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
+      nullptr);
   auto hive = std::make_unique<Hive>(raw);
   if (rc != SQLITE_OK) return FromSqlite(rc);
   sqlite3_busy_timeout(raw, BusyTimeoutMs());
   sqlite3_extended_result_codes(raw, 0);
-  // Reading the schema is the first touch of the file: a damaged one fails
+  // Reading the header is the first touch of the file: a damaged one fails
   // here and is not cached, so a repaired file is picked up next time.
   LSTATUS status = hive->Exec("PRAGMA journal_mode=WAL");
   if (status != ERROR_SUCCESS) return status;
-  {
-    WriteTransaction tx(hive.get());
-    if (tx.status() != ERROR_SUCCESS) return tx.status();
-    status = hive->Exec(
-        "CREATE TABLE IF NOT EXISTS keys(id INTEGER PRIMARY KEY, parent INTEGER NOT NULL,"
-        " name BLOB NOT NULL, folded BLOB NOT NULL, UNIQUE(parent, folded));"
-        "CREATE TABLE IF NOT EXISTS vals(key INTEGER NOT NULL, name BLOB NOT NULL,"
-        " folded BLOB NOT NULL, type INTEGER NOT NULL, data BLOB NOT NULL,"
-        " PRIMARY KEY(key, folded));"
-        "INSERT OR IGNORE INTO keys(id, parent, name, folded) VALUES(1, 0, X'', X'')");
-    if (status != ERROR_SUCCESS) return status;
-    LSTATUS prep = ERROR_SUCCESS;
-    Statement count = hive->Prepare("SELECT COUNT(*) FROM keys", &prep);
-    if (!count) return prep;
-    if (sqlite3_step(count.get()) == SQLITE_ROW && sqlite3_column_int64(count.get(), 0) == 1) {
-      status = Seed(hive.get(), machine);
-      if (status != ERROR_SUCCESS) return status;
-    }
-    count.reset();
-    status = tx.Commit();
-    if (status != ERROR_SUCCESS) return status;
-  }
+  status = SetUp(hive.get(), machine);
+  if (status != ERROR_SUCCESS) return status;
   *out = hive.get();
   Hives()[path] = std::move(hive);
   return ERROR_SUCCESS;

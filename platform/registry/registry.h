@@ -15,8 +15,13 @@
 // read (a damaged file, not a database, no permission) gives
 // ERROR_REGISTRY_CORRUPT or ERROR_CANTOPEN, never ERROR_FILE_NOT_FOUND,
 // which always means "no such key or value"; a hive locked past the busy
-// timeout gives ERROR_BUSY. A fresh hive is seeded with what the platform
-// holds: ProgramFilesDir, the Run keys and the spooler's printers key.
+// timeout gives ERROR_BUSY, a write the disk refuses ERROR_CANTWRITE (and
+// changes nothing). A fresh hive is seeded once, by whichever process
+// first opens it, with what the platform holds: ProgramFilesDir, the Run
+// keys and the spooler's printers key. Only that set-up takes the write
+// lock at opening: readers are never held up by another process's write.
+// A child made with fork() may go on using the registry: it opens its own
+// connections to the hives instead of using its parent's.
 #pragma once
 
 #include "platform/base/win32.h"

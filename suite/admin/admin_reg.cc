@@ -38,6 +38,14 @@ std::string Describe(LSTATUS status) {
       return "the hive file cannot be opened";
     case ERROR_BUSY:
       return "the hive is locked by another program";
+    case ERROR_BADDB:
+      return "the hive file is not in a form this version reads";
+    case ERROR_CANTWRITE:
+      return "the hive file cannot be written (disk full or failing)";
+    case ERROR_INVALID_DATA:
+      return "a key or value name holds a line break, which the .reg format cannot carry";
+    case ERROR_INVALID_PARAMETER:
+      return "a name or value over the registry's limits";
     default:
       return "error " + std::to_string(status);
   }
@@ -68,7 +76,8 @@ int Export(const std::vector<std::string>& args) {
   std::string key;
   std::string output;
   for (size_t i = 1; i < args.size(); ++i) {
-    if (args[i] == "--output" && i + 1 < args.size()) {
+    if (args[i] == "--output") {
+      if (i + 1 >= args.size()) return UsageError("reg", "--output needs a file");
       output = args[++i];
     } else if (key.empty()) {
       key = args[i];
@@ -88,7 +97,9 @@ int Export(const std::vector<std::string>& args) {
   }
   for (const auto& [root, path] : keys) {
     const LSTATUS status = ExportRegKey(root, path, &text);
-    if (status != ERROR_SUCCESS) return Fail(key + ": " + Describe(status));
+    if (status != ERROR_SUCCESS) {
+      return Fail((key.empty() ? RootName(root) : key) + ": " + Describe(status));
+    }
   }
   if (output.empty()) {
     std::fwrite(text.data(), 1, text.size(), stdout);
@@ -127,25 +138,30 @@ int Get(const std::vector<std::string>& args) {
   if (args.size() == 3) {
     DWORD type = 0, size = 0;
     status = RegQueryValueExA(key, args[2].c_str(), nullptr, &type, nullptr, &size);
+    std::string data;
     if (status == ERROR_SUCCESS) {
-      std::string data(size, '\0');
-      RegQueryValueExA(key, args[2].c_str(), nullptr, &type, reinterpret_cast<BYTE*>(data.data()),
-                       &size);
+      data.assign(size, '\0');
+      status = RegQueryValueExA(key, args[2].c_str(), nullptr, &type,
+                                reinterpret_cast<BYTE*>(data.data()), &size);
+    }
+    if (status == ERROR_SUCCESS) {
+      data.resize(size);
       PrintValue(args[2], type, data);
     } else {
       rc = Fail(args[1] + " value '" + args[2] + "': " + Describe(status));
     }
   } else {
     for (DWORD i = 0;; ++i) {
-      char name[VALUE_NAME_LIMIT + 1];
-      DWORD nameSize = sizeof name, type = 0, size = 0;
-      if (RegEnumValueA(key, i, name, &nameSize, nullptr, &type, nullptr, &size) != ERROR_SUCCESS)
+      std::string name;
+      std::string data;
+      DWORD type = 0;
+      status = ReadRegValueAt(key, i, &name, &type, &data);
+      if (status == ERROR_NO_MORE_ITEMS) break;
+      if (status != ERROR_SUCCESS) {
+        rc = Fail(args[1] + ": " + Describe(status));
         break;
-      std::string data(size, '\0');
-      nameSize = sizeof name;
-      RegEnumValueA(key, i, name, &nameSize, nullptr, &type, reinterpret_cast<BYTE*>(data.data()),
-                    &size);
-      PrintValue(std::string(name, nameSize), type, data);
+      }
+      PrintValue(name, type, data);
     }
     for (DWORD i = 0;; ++i) {
       char name[KEY_NAME_LIMIT + 1];
@@ -169,11 +185,20 @@ int Set(const std::vector<std::string>& args) {
   std::string data;
   DWORD type = REG_SZ;
   if (args[3] == "--dword") {
-    char* end = nullptr;
-    errno = 0;
-    const unsigned long long v = std::strtoull(args[4].c_str(), &end, 0);
-    if (args[4].empty() || *end != '\0' || errno != 0 || v > 0xFFFFFFFFull || args[4][0] == '-') {
-      return Fail("'" + args[4] + "' is not a number from 0 to 4294967295");
+    // Decimal, or hexadecimal after 0x: "010" is ten, not eight.
+    const std::string& text = args[4];
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const std::string digits = hex ? text.substr(2) : text;
+    const char* allowed = hex ? "0123456789abcdefABCDEF" : "0123456789";
+    unsigned long long v = 0;
+    bool ok = !digits.empty() && digits.find_first_not_of(allowed) == std::string::npos;
+    if (ok) {
+      errno = 0;
+      v = std::strtoull(digits.c_str(), nullptr, hex ? 16 : 10);
+      ok = errno == 0 && v <= 0xFFFFFFFFull;
+    }
+    if (!ok) {
+      return Fail("'" + text + "' is not a number from 0 to 4294967295 (or 0x0 to 0xffffffff)");
     }
     const uint32_t value = static_cast<uint32_t>(v);
     data.assign(reinterpret_cast<const char*>(&value), 4);

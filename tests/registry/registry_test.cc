@@ -4,11 +4,16 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <functional>
+#include <iterator>
 #include <string>
 #include <vector>
 
+#include "platform/base/syscalls.h"
 #include "platform/registry/registry.h"
 #include "tests/support/test_prefix.h"
 
@@ -201,14 +206,37 @@ TEST_F(Registry, OddNamesAndValuesAreBoundedNotFatal) {
 }
 
 // Several processes create the same keys at the same moment: each key is
-// reported new to exactly one of them.
+// reported new to exactly one of them. The parent has the hive open before
+// it forks and races along, so the children start with their parent's
+// connection in their memory and must not use it.
 TEST_F(Registry, RacingCreatorsSeeEachNewKeyOnce) {
-  constexpr int kProcesses = 6;
+  constexpr int kChildren = 6;
   constexpr int kKeys = 40;
+  auto createAll = [] {
+    std::string created(kKeys, '0');
+    for (int k = 0; k < kKeys; ++k) {
+      HKEY key = nullptr;
+      DWORD disposition = 0;
+      const std::string path = "Race\\Key" + std::to_string(k);
+      if (RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                          &key, &disposition) != ERROR_SUCCESS) {
+        created[k] = 'E';
+        continue;
+      }
+      if (disposition == REG_CREATED_NEW_KEY) created[k] = '1';
+      RegCloseKey(key);
+    }
+    return created;
+  };
+  HKEY run = nullptr;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Run", 0,
+                          KEY_READ, &run),
+            ERROR_SUCCESS);
+  RegCloseKey(run);
   int gate[2];
   ASSERT_EQ(pipe(gate), 0);
   std::vector<std::pair<pid_t, int>> children;
-  for (int p = 0; p < kProcesses; ++p) {
+  for (int p = 0; p < kChildren; ++p) {
     int out[2];
     ASSERT_EQ(pipe(out), 0);
     const pid_t child = fork();
@@ -217,19 +245,7 @@ TEST_F(Registry, RacingCreatorsSeeEachNewKeyOnce) {
       close(out[0]);
       char go;
       (void)!read(gate[0], &go, 1);
-      std::string created(kKeys, '0');
-      for (int k = 0; k < kKeys; ++k) {
-        HKEY key = nullptr;
-        DWORD disposition = 0;
-        const std::string path = "Race\\Key" + std::to_string(k);
-        if (RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                            nullptr, &key, &disposition) != ERROR_SUCCESS) {
-          created[k] = 'E';
-          continue;
-        }
-        if (disposition == REG_CREATED_NEW_KEY) created[k] = '1';
-        RegCloseKey(key);
-      }
+      const std::string created = createAll();
       (void)!write(out[1], created.data(), created.size());
       _exit(0);
     }
@@ -238,12 +254,16 @@ TEST_F(Registry, RacingCreatorsSeeEachNewKeyOnce) {
   }
   close(gate[0]);
   close(gate[1]);
-  std::vector<int> newCount(kKeys, 0);
+  std::vector<std::string> results = {createAll()};
   for (auto& [pid, fd] : children) {
     char created[kKeys];
     ASSERT_EQ(read(fd, created, kKeys), kKeys);
     close(fd);
     waitpid(pid, nullptr, 0);
+    results.emplace_back(created, kKeys);
+  }
+  std::vector<int> newCount(kKeys, 0);
+  for (const std::string& created : results) {
     for (int k = 0; k < kKeys; ++k) {
       ASSERT_NE(created[k], 'E') << "key " << k;
       newCount[k] += created[k] == '1';
@@ -252,19 +272,181 @@ TEST_F(Registry, RacingCreatorsSeeEachNewKeyOnce) {
   for (int k = 0; k < kKeys; ++k) EXPECT_EQ(newCount[k], 1) << "key " << k;
 }
 
-TEST_F(Registry, DamagedHiveGivesAnErrorThatIsNotNotFound) {
+// A hive file that cannot be read gives an error of its own, never "not
+// found": callers tell "the registry is broken" from "no such key".
+TEST_F(Registry, UnreadableHivesGiveAnErrorThatIsNotNotFound) {
+  const std::string hive = prefix_.dir() + "/user.db";
+  auto forget = [&] {
+    kel3::RegCloseHives();
+    for (const char* suffix : {"", "-wal", "-shm"}) std::remove((hive + suffix).c_str());
+  };
+  auto sqlite = [&](const char* sql) {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(hive.c_str(), &db), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sql;
+    sqlite3_close(db);
+  };
+  struct Case {
+    const char* what;
+    std::function<void()> damage;
+    LSTATUS expected;
+  } cases[] = {
+      {"not a database", [&] { std::ofstream(hive, std::ios::binary) << std::string(4096, 'Z'); },
+       ERROR_REGISTRY_CORRUPT},
+      {"a database of another layout", [&] { sqlite("CREATE TABLE keys(x)"); }, ERROR_BADDB},
+      {"a hive of a newer format", [&] { sqlite("PRAGMA user_version=7"); }, ERROR_BADDB},
+      {"a hive cut short",
+       [&] {
+         // Enough keys for many pages, moved from the log into the file by
+         // the last close, then the file's second half lost.
+         HKEY many = Create(HKEY_CURRENT_USER, "Many");
+         for (int i = 0; i < 400; ++i) {
+           RegCloseKey(Create(many, (std::string(100, 'k') + std::to_string(i)).c_str()));
+         }
+         RegCloseKey(many);
+         kel3::RegCloseHives();
+         std::ifstream in(hive, std::ios::binary);
+         std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+         ASSERT_GT(bytes.size(), 16384u);
+         std::ofstream(hive, std::ios::binary | std::ios::trunc) << bytes.substr(0, bytes.size() / 2);
+       },
+       ERROR_REGISTRY_CORRUPT},
+  };
+  for (const Case& c : cases) {
+    forget();
+    c.damage();
+    HKEY key = nullptr;
+    LSTATUS status = RegOpenKeyExA(HKEY_CURRENT_USER, "Many", 0, KEY_READ, &key);
+    // A file whose damage lies deeper shows it at the first read there.
+    if (status == ERROR_SUCCESS) {
+      char name[256];
+      for (DWORD i = 0; status == ERROR_SUCCESS; ++i) {
+        DWORD size = sizeof name;
+        status = RegEnumKeyExA(key, i, name, &size, nullptr, nullptr, nullptr, nullptr);
+      }
+      RegCloseKey(key);
+      if (status == ERROR_NO_MORE_ITEMS) status = ERROR_SUCCESS;
+    }
+    EXPECT_EQ(status, c.expected) << c.what;
+    // The other hive is unaffected.
+    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software", 0, KEY_READ, &key), ERROR_SUCCESS)
+        << c.what;
+    RegCloseKey(key);
+  }
+  // Once the file is gone, a fresh hive is made: a damaged file is never
+  // kept open.
+  forget();
+  HKEY fresh = nullptr;
+  EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Microsoft", 0, KEY_READ, &fresh),
+            ERROR_SUCCESS);
+  RegCloseKey(fresh);
+}
+
+// A hive that another program keeps locked for writing: readers go on
+// reading, writers give up after the busy timeout with an error code, and
+// both work again once the lock is gone.
+TEST_F(Registry, ALockedHiveStillReadsAndRefusesWritesInTime) {
+  HKEY key = Create(HKEY_CURRENT_USER, "Locked");
+  SetString(key, "v", "before");
+  RegCloseKey(key);
+  kel3::RegCloseHives();
+  sqlite3* other = nullptr;
+  ASSERT_EQ(sqlite3_open((prefix_.dir() + "/user.db").c_str(), &other), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE; DELETE FROM vals;", nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  setenv("KEL3_REGISTRY_BUSY_MS", "200", 1);
+  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Locked", 0, KEY_READ, &key), ERROR_SUCCESS);
+  char text[16] = {};
+  DWORD size = sizeof text;
+  EXPECT_EQ(RegQueryValueExA(key, "v", nullptr, nullptr, reinterpret_cast<BYTE*>(text), &size),
+            ERROR_SUCCESS);
+  EXPECT_STREQ(text, "before");  // the other program's change is not committed
+  EXPECT_EQ(RegSetValueExA(key, "v", 0, REG_SZ, reinterpret_cast<const BYTE*>("after"), 6),
+            ERROR_BUSY);
+  HKEY created = nullptr;
+  EXPECT_EQ(RegCreateKeyExA(key, "sub", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &created, nullptr),
+            ERROR_BUSY);
+  EXPECT_EQ(created, nullptr);
+  ASSERT_EQ(sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(other);
+  EXPECT_EQ(RegSetValueExA(key, "v", 0, REG_SZ, reinterpret_cast<const BYTE*>("after"), 6),
+            ERROR_SUCCESS);
+  RegCloseKey(key);
+  kel3::RegCloseHives();
+  unsetenv("KEL3_REGISTRY_BUSY_MS");
+}
+
+// The operating system refuses the hive file (the tests run as root, whom
+// no permission stops, so the refusal is injected): an error code that is
+// not "not found", the other hive unaffected, and the hive back as soon as
+// the file can be opened.
+TEST_F(Registry, AHiveFileThatCannotBeOpenedGivesCantOpen) {
   {
-    std::ofstream bad(prefix_.dir() + "/user.db", std::ios::binary);
-    bad << std::string(4096, '\x5a');
+    kel3::ScopedSyscall<decltype(kel3::Syscalls::open)> denied(
+        &kel3::Syscalls::open, [](const char* path, int flags, mode_t mode) -> int {
+          if (std::strstr(path, "user.db") != nullptr) {
+            errno = EACCES;
+            return -1;
+          }
+          return kel3::RealSyscalls().open(path, flags, mode);
+        });
+    HKEY key = nullptr;
+    EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_READ, &key), ERROR_CANTOPEN);
+    EXPECT_EQ(key, nullptr);
+    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software", 0, KEY_READ, &key), ERROR_SUCCESS);
+    RegCloseKey(key);
   }
   HKEY key = nullptr;
-  const LSTATUS status = RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_READ, &key);
-  EXPECT_NE(status, ERROR_SUCCESS);
-  EXPECT_NE(status, ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(status, ERROR_REGISTRY_CORRUPT);
-  // The other hive is unaffected.
-  EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software", 0, KEY_READ, &key), ERROR_SUCCESS);
+  EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_READ, &key), ERROR_SUCCESS);
   RegCloseKey(key);
+}
+
+// The disk fills up under a write: the call fails with an error code and
+// the hive keeps what it held before, as does every later reader.
+TEST_F(Registry, AWriteTheDiskRefusesChangesNothing) {
+  HKEY key = Create(HKEY_LOCAL_MACHINE, "Full");
+  SetString(key, "v", "kept");
+  {
+    kel3::ScopedSyscall<decltype(kel3::Syscalls::pwrite)> full(
+        &kel3::Syscalls::pwrite, [](int, const void*, size_t, off_t) -> ssize_t {
+          errno = ENOSPC;
+          return -1;
+        });
+    EXPECT_EQ(RegSetValueExA(key, "v", 0, REG_SZ, reinterpret_cast<const BYTE*>("lost"), 5),
+              ERROR_CANTWRITE);
+    HKEY sub = nullptr;
+    DWORD disposition = 0;
+    EXPECT_EQ(RegCreateKeyExA(key, "sub", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &sub,
+                              &disposition),
+              ERROR_CANTWRITE);
+    EXPECT_EQ(RegDeleteValueA(key, "v"), ERROR_CANTWRITE);
+  }
+  char text[16] = {};
+  DWORD size = sizeof text;
+  EXPECT_EQ(RegQueryValueExA(key, "v", nullptr, nullptr, reinterpret_cast<BYTE*>(text), &size),
+            ERROR_SUCCESS);
+  EXPECT_STREQ(text, "kept");
+  EXPECT_TRUE(SubKeys(key).empty());
+  RegCloseKey(key);
+  // Another process sees the same.
+  kel3::RegCloseHives();
+  ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Full", 0, KEY_READ, &key), ERROR_SUCCESS);
+  size = sizeof text;
+  EXPECT_EQ(RegQueryValueExA(key, "v", nullptr, nullptr, reinterpret_cast<BYTE*>(text), &size),
+            ERROR_SUCCESS);
+  EXPECT_STREQ(text, "kept");
+  RegCloseKey(key);
+}
+
+// A hive is seeded once, when it is made: keys a user deleted stay
+// deleted the next time a program opens the hive.
+TEST_F(Registry, SeededKeysDeletedStayDeleted) {
+  const char* chain[] = {"Software\\Microsoft\\Windows\\CurrentVersion\\Run",
+                         "Software\\Microsoft\\Windows\\CurrentVersion", "Software\\Microsoft\\Windows",
+                         "Software\\Microsoft", "Software"};
+  for (const char* path : chain) ASSERT_EQ(RegDeleteKeyA(HKEY_CURRENT_USER, path), ERROR_SUCCESS);
+  kel3::RegCloseHives();
+  EXPECT_TRUE(SubKeys(HKEY_CURRENT_USER).empty());
 }
 
 }  // namespace

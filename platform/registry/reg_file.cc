@@ -269,7 +269,9 @@ bool ParseRegFile(const std::string& input, std::vector<RegOperation>* operation
         return fail(n, "a key name is longer than " + std::to_string(KEY_NAME_LIMIT) + " bytes");
       }
       if (remove) {
-        if (path.empty()) return fail(n, "a root cannot be deleted");
+        if (path.find_first_not_of('\\') == std::string::npos) {
+          return fail(n, "a root cannot be deleted");
+        }
         operations->push_back({RegOperation::kDeleteKey, root, path, "", REG_NONE, "", n});
         inKey = false;
       } else {

@@ -92,12 +92,27 @@ TEST_F(RegFile, BadFilesAreRefusedWithTheirLineAndNothingImported) {
       {"Windows Registry Editor Version 5.00\n[HKCU\\x]\n\"a\"=hex:0g\n", "line 3"},
       {"Windows Registry Editor Version 5.00\n[HKCU\\x]\n\"a\"=\"open\n", "line 3"},
       {"Windows Registry Editor Version 5.00\n[HKCU\\x\n", "line 2"},
+      {"Windows Registry Editor Version 5.00\n[-HKCU\\\\]\n", "line 2: a root cannot be deleted"},
   };
   for (const Case& c : cases) {
     std::vector<kel3::RegOperation> ops;
     std::string error;
     EXPECT_FALSE(kel3::ParseRegFile(c.text, &ops, &error)) << c.text;
     EXPECT_NE(error.find(c.error), std::string::npos) << c.text << " -> " << error;
+  }
+  // Names over the registry's limits are refused with their line, before
+  // anything is written.
+  const std::string header = "Windows Registry Editor Version 5.00\n";
+  const std::pair<std::string, const char*> tooLong[] = {
+      {header + "[HKCU\\ok\\" + std::string(256, 'k') + "]\n", "line 2: a key name is longer"},
+      {header + "[HKCU\\ok]\n\"" + std::string(16384, 'v') + "\"=\"x\"\n",
+       "line 3: a value name is longer"},
+  };
+  for (const auto& [text, expected] : tooLong) {
+    std::vector<kel3::RegOperation> ops;
+    std::string error;
+    EXPECT_FALSE(kel3::ParseRegFile(text, &ops, &error));
+    EXPECT_NE(error.find(expected), std::string::npos) << error;
   }
   std::string out;
   const std::string bad = Write("bad.reg", cases[4].text);
@@ -143,6 +158,120 @@ TEST_F(RegFile, DamagedAndLockedHivesGetAClearMessage) {
   for (const char* f : {"/system.db-wal", "/system.db-shm"}) std::remove((prefix_.dir() + f).c_str());
   EXPECT_EQ(Admin("reg get 'HKLM\\software'", &out), 1);
   EXPECT_NE(out.find("damaged"), std::string::npos) << out;
+}
+
+// The other forms a file may come in: the platform's registry editor saves
+// UTF-16LE with a byte-order mark; older files start with REGEDIT4; a hex
+// list may be continued on a last line without a line end.
+TEST_F(RegFile, OtherFormsOfTheFileReadTheSame) {
+  auto utf16 = [](const std::string& ascii) {
+    std::string out = "\xFF\xFE";
+    for (char c : ascii) {
+      out += c;
+      out += '\0';
+    }
+    return out;
+  };
+  const std::string body = "\r\n[HKEY_CURRENT_USER\\Forms]\r\n\"v\"=hex:01,\\\r\n  02";
+  struct Case {
+    const char* what;
+    std::string text;
+  } cases[] = {
+      {"UTF-8", "Windows Registry Editor Version 5.00" + body},
+      {"UTF-8 with a byte-order mark", "\xEF\xBB\xBFWindows Registry Editor Version 5.00" + body},
+      {"UTF-16LE", utf16("Windows Registry Editor Version 5.00" + body)},
+      {"REGEDIT4", "REGEDIT4" + body},
+  };
+  for (const Case& c : cases) {
+    std::vector<kel3::RegOperation> ops;
+    std::string error;
+    ASSERT_TRUE(kel3::ParseRegFile(c.text, &ops, &error)) << c.what << ": " << error;
+    ASSERT_EQ(ops.size(), 2u) << c.what;
+    EXPECT_EQ(ops[1].path, "Forms") << c.what;
+    EXPECT_EQ(ops[1].name, "v") << c.what;
+    EXPECT_EQ(ops[1].data, std::string("\x01\x02", 2)) << c.what;
+  }
+  // A non-ASCII name in UTF-16 arrives as UTF-8.
+  std::string wide = utf16("Windows Registry Editor Version 5.00\r\n[HKCU\\");
+  wide += std::string("\xE9\x00", 2);  // U+00E9
+  wide += utf16("]\r\n").substr(2);
+  std::vector<kel3::RegOperation> ops;
+  std::string error;
+  ASSERT_TRUE(kel3::ParseRegFile(wide, &ops, &error)) << error;
+  EXPECT_EQ(ops[0].path, "\xC3\xA9");
+  EXPECT_FALSE(kel3::ParseRegFile(wide + std::string(1, '\0'), &ops, &error));  // odd length
+}
+
+// A file that writes to both hives lands in both or in neither: here the
+// user hive is damaged, and the machine hive's part, which comes first in
+// the file, must not land either.
+TEST_F(RegFile, AnImportAcrossBothHivesLandsWholeOrNotAtAll) {
+  std::ofstream(prefix_.dir() + "/user.db", std::ios::binary) << std::string(4096, 'x');
+  const std::string file = Write("both.reg",
+                                 "Windows Registry Editor Version 5.00\r\n\r\n"
+                                 "[HKEY_LOCAL_MACHINE\\software\\Both]\r\n\"a\"=\"1\"\r\n\r\n"
+                                 "[HKEY_CURRENT_USER\\software\\Both]\r\n\"b\"=\"2\"\r\n");
+  std::string out;
+  EXPECT_EQ(Admin("reg import '" + file + "'", &out), 1);
+  EXPECT_NE(out.find("both.reg: the hive file is damaged"), std::string::npos) << out;
+  EXPECT_EQ(Admin("reg get 'HKLM\\software\\Both'", &out), 1);
+  EXPECT_NE(out.find("not found"), std::string::npos) << out;
+  // A file for the machine hive alone does not need the damaged one.
+  const std::string machineOnly = Write("machine.reg",
+                                        "Windows Registry Editor Version 5.00\r\n\r\n"
+                                        "[HKLM\\software\\Both]\r\n\"a\"=\"1\"\r\n");
+  EXPECT_EQ(Admin("reg import '" + machineOnly + "'", &out), 0) << out;
+}
+
+// Names the format cannot spell are not exported as a file that would read
+// back as something else; the admin command says why.
+TEST_F(RegFile, ExportRefusesNamesWithLineBreaks) {
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Odd", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                            nullptr),
+            ERROR_SUCCESS);
+  ASSERT_EQ(RegSetValueExA(key, "two\nlines", 0, REG_SZ, reinterpret_cast<const BYTE*>("x"), 2),
+            ERROR_SUCCESS);
+  RegCloseKey(key);
+  std::string text;
+  EXPECT_EQ(kel3::ExportRegKey(HKEY_CURRENT_USER, "Odd", &text), ERROR_INVALID_DATA);
+  kel3::RegCloseHives();  // let the admin command's process have the hive to itself
+  std::string out;
+  EXPECT_EQ(Admin("reg export 'HKCU\\Odd' --output '" + prefix_.dir() + "/odd.reg'", &out), 1);
+  EXPECT_NE(out.find("line break"), std::string::npos) << out;
+  std::ifstream written(prefix_.dir() + "/odd.reg");
+  EXPECT_FALSE(written.good()) << "no half-written file";
+}
+
+// Deleting a key never reaches the root, however the path is spelled, and
+// a DWORD given on the command line is read as the administrator wrote it.
+TEST_F(RegFile, AdminDeleteAndSetTakeTheirArgumentsLiterally) {
+  std::string out;
+  for (const char* root : {"'HKLM'", "'HKLM\\'", "'HKLM\\\\'", "'HKEY_LOCAL_MACHINE\\\\\\'"}) {
+    EXPECT_EQ(Admin(std::string("reg delete ") + root, &out), 1) << root;
+  }
+  EXPECT_EQ(Admin("reg get 'HKLM\\Software\\Microsoft\\Windows\\CurrentVersion' ProgramFilesDir", &out),
+            0)
+      << "the hive was emptied: " << out;
+  struct Case {
+    const char* given;
+    const char* shown;  // empty: refused
+  } cases[] = {
+      {"10", "10 (0x0000000a)"}, {"010", "10 (0x0000000a)"}, {"0x10", "16 (0x00000010)"},
+      {"4294967295", "4294967295 (0xffffffff)"}, {"0x", ""}, {"1 ", ""}, {"+1", ""}, {"-1", ""},
+      {"4294967296", ""}, {"0x100000000", ""}, {"ten", ""},
+  };
+  for (const Case& c : cases) {
+    const int rc = Admin(std::string("reg set 'HKCU\\n' v --dword '") + c.given + "'", &out);
+    if (*c.shown == '\0') {
+      EXPECT_EQ(rc, 1) << c.given;
+      continue;
+    }
+    ASSERT_EQ(rc, 0) << c.given << ": " << out;
+    ASSERT_EQ(Admin("reg get 'HKCU\\n' v", &out), 0);
+    EXPECT_NE(out.find(std::string("REG_DWORD\t") + c.shown), std::string::npos)
+        << c.given << ": " << out;
+  }
 }
 
 }  // namespace

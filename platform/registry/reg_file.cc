@@ -85,9 +85,9 @@ std::string HexList(const std::string& bytes) {
 std::string ValueLine(const std::string& name, DWORD type, const std::string& data) {
   std::string line = name.empty() ? "@" : Quote(name);
   line += '=';
-  const bool printableString =
-      type == REG_SZ && !data.empty() && data.back() == '\0' &&
-      data.find('\0') == data.size() - 1 && data.find_first_of("\r\n") == std::string::npos;
+  const bool printableString = type == REG_SZ && !data.empty() && data.back() == '\0' &&
+                               data.find('\0') == data.size() - 1 &&
+                               data.find_first_of("\r\n") == std::string::npos;
   if (printableString) {
     line += Quote(data.substr(0, data.size() - 1));
   } else if (type == REG_DWORD && data.size() == 4) {
@@ -239,7 +239,8 @@ bool ParseRegFile(const std::string& input, std::vector<RegOperation>* operation
   size_t i = 0;
   // The header, after any blank lines (and a byte-order mark).
   while (i < lines.size() && lines[i].find_first_not_of(" \t") == std::string::npos) ++i;
-  if (i >= lines.size()) return fail(1, "empty file: expected \"Windows Registry Editor Version 5.00\"");
+  if (i >= lines.size())
+    return fail(1, "empty file: expected \"Windows Registry Editor Version 5.00\"");
   std::string header = lines[i];
   if (header.compare(0, 3, "\xEF\xBB\xBF") == 0) header = header.substr(3);
   if (header != "Windows Registry Editor Version 5.00" && header != "REGEDIT4") {
@@ -325,7 +326,8 @@ bool ParseRegFile(const std::string& input, std::vector<RegOperation>* operation
         const size_t close = rest.find("):");
         if (close == std::string::npos) return fail(n, "hex(N): needs a type in hex");
         const std::string t = rest.substr(4, close - 4);
-        if (t.empty() || t.size() > 8 || t.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
+        if (t.empty() || t.size() > 8 ||
+            t.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
           return fail(n, "hex(N): needs a type in hex");
         }
         op.type = static_cast<DWORD>(std::stoul(t, nullptr, 16));

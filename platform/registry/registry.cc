@@ -256,9 +256,9 @@ LSTATUS OpenHive(bool machine, Hive** out) {
     return ERROR_SUCCESS;
   }
   sqlite3* raw = nullptr;
-  const int rc = sqlite3_open_v2(
-      path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
-      nullptr);
+  const int rc =
+      sqlite3_open_v2(path.c_str(), &raw,
+                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr);
   auto hive = std::make_unique<Hive>(raw);
   if (rc != SQLITE_OK) return FromSqlite(rc);
   sqlite3_busy_timeout(raw, BusyTimeoutMs());
@@ -290,7 +290,9 @@ std::set<KeyHandle*>& Handles() {
   return *handles;
 }
 
-bool IsRoot(HKEY key) { return key == HKEY_LOCAL_MACHINE || key == HKEY_CURRENT_USER; }
+bool IsRoot(HKEY key) {
+  return key == HKEY_LOCAL_MACHINE || key == HKEY_CURRENT_USER;
+}
 
 // What a handle stands for: hive and key id. ERROR_INVALID_HANDLE for
 // anything the layer did not issue.
@@ -449,7 +451,8 @@ LSTATUS CopyName(const std::string& name, LPSTR out, LPDWORD size) {
 }
 
 LSTATUS Seed(Hive* hive, bool machine) {
-  const std::vector<std::string> run = {"Software", "Microsoft", "Windows", "CurrentVersion", "Run"};
+  const std::vector<std::string> run = {"Software", "Microsoft", "Windows", "CurrentVersion",
+                                        "Run"};
   int64_t id = 0;
   bool created = false;
   LSTATUS status = CreatePath(hive, kRootId, run, &id, &created);
@@ -458,14 +461,16 @@ LSTATUS Seed(Hive* hive, bool machine) {
                       &created);
   if (status != ERROR_SUCCESS) return status;
   static const char kProgramFiles[] = "C:\\Program Files";
-  status = SetValue(hive, id, "ProgramFilesDir", REG_SZ, reinterpret_cast<const BYTE*>(kProgramFiles),
-                    sizeof kProgramFiles);
+  status = SetValue(hive, id, "ProgramFilesDir", REG_SZ,
+                    reinterpret_cast<const BYTE*>(kProgramFiles), sizeof kProgramFiles);
   if (status != ERROR_SUCCESS) return status;
   return CreatePath(hive, kRootId, {"SYSTEM", "CurrentControlSet", "Control", "Print", "Printers"},
                     &id, &created);
 }
 
-std::string ValueName(LPCSTR name) { return name != nullptr ? name : ""; }
+std::string ValueName(LPCSTR name) {
+  return name != nullptr ? name : "";
+}
 
 }  // namespace
 
@@ -490,8 +495,7 @@ LSTATUS RegRunInTransaction(HKEY root, bool (*body)(void* context), void* contex
 
 using kel3::Hive;
 
-LSTATUS RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD /*options*/, REGSAM /*access*/,
-                      PHKEY result) {
+LSTATUS RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD /*options*/, REGSAM /*access*/, PHKEY result) {
   if (result == nullptr) return ERROR_INVALID_PARAMETER;
   *result = nullptr;
   Hive* hive = nullptr;
@@ -531,7 +535,8 @@ LSTATUS RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD /*reserved*/, LPSTR /*cla
     status = tx.Commit();
     if (status != ERROR_SUCCESS) return status;
   }
-  if (disposition != nullptr) *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+  if (disposition != nullptr)
+    *disposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
   *result = (parts.empty() && kel3::IsRoot(key)) ? key : kel3::Issue(machine, id);
   return ERROR_SUCCESS;
 }
@@ -557,8 +562,8 @@ LSTATUS RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD /*reserved*/, LPDWO
                        static_cast<DWORD>(sqlite3_column_int64(s.get(), 0)), type, data, size);
 }
 
-LSTATUS RegSetValueExA(HKEY key, LPCSTR valueName, DWORD /*reserved*/, DWORD type,
-                       const BYTE* data, DWORD size) {
+LSTATUS RegSetValueExA(HKEY key, LPCSTR valueName, DWORD /*reserved*/, DWORD type, const BYTE* data,
+                       DWORD size) {
   if (data == nullptr && size != 0) return ERROR_INVALID_PARAMETER;
   const std::string name = kel3::ValueName(valueName);
   if (name.size() > VALUE_NAME_LIMIT || size > (1u << 30)) return ERROR_INVALID_PARAMETER;
@@ -643,6 +648,8 @@ LSTATUS RegDeleteValueA(HKEY key, LPCSTR valueName) {
 }
 
 LSTATUS RegDeleteKeyA(HKEY key, LPCSTR subKey) {
+  // A null path would be a slip that deletes the handle's own key.
+  if (subKey == nullptr) return ERROR_INVALID_PARAMETER;
   Hive* hive = nullptr;
   int64_t from = 0;
   LSTATUS status = kel3::Resolve(key, &hive, &from);

@@ -93,10 +93,13 @@ LSTATUS RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, LPDWO
 LSTATUS RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, LPDWORD reserved,
                       LPDWORD type, LPBYTE data, LPDWORD dataSize);
 
+// Deletes a value (null or "" name: the default value); ERROR_FILE_NOT_FOUND
+// when there is none.
 LSTATUS RegDeleteValueA(HKEY key, LPCSTR valueName);
 
 // Deletes a key that has no sub-keys (ERROR_ACCESS_DENIED when it has some,
-// and for a root), with its values.
+// and for a root), with its values. An empty subKey deletes `key` itself;
+// a null one is ERROR_INVALID_PARAMETER.
 LSTATUS RegDeleteKeyA(HKEY key, LPCSTR subKey);
 
 // Releases a handle; closing a root is a harmless success.

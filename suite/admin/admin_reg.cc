@@ -207,12 +207,12 @@ int Set(const std::vector<std::string>& args) {
     data = args[4] + '\0';
   }
   HKEY key = nullptr;
-  LSTATUS status = RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                                   &key, nullptr);
+  LSTATUS status =
+      RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
   if (status == ERROR_SUCCESS) {
-    status = RegSetValueExA(key, args[2].c_str(), 0, type,
-                            reinterpret_cast<const BYTE*>(data.data()),
-                            static_cast<DWORD>(data.size()));
+    status =
+        RegSetValueExA(key, args[2].c_str(), 0, type, reinterpret_cast<const BYTE*>(data.data()),
+                       static_cast<DWORD>(data.size()));
     RegCloseKey(key);
   }
   return status == ERROR_SUCCESS ? 0 : Fail(args[1] + ": " + Describe(status));

@@ -20,8 +20,8 @@ void BM_OpenAndReadValue(benchmark::State& state) {
   RegCloseKey(key);
   for (auto _ : state) {
     HKEY k = nullptr;
-    RegOpenKeyExA(HKEY_CURRENT_USER, "software\\ORMEL\\KEL3\\KELData\\OMLTarget\\0001", 0,
-                  KEY_READ, &k);
+    RegOpenKeyExA(HKEY_CURRENT_USER, "software\\ORMEL\\KEL3\\KELData\\OMLTarget\\0001", 0, KEY_READ,
+                  &k);
     DWORD value = 0;
     DWORD size = sizeof value;
     RegQueryValueExA(k, "TrayIconEnable", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size);
@@ -47,7 +47,8 @@ void BM_EnumerateHundredSubKeys(benchmark::State& state) {
     for (DWORD i = 0;; ++i) {
       char name[256];
       DWORD size = sizeof name;
-      if (RegEnumKeyExA(parent, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+      if (RegEnumKeyExA(parent, i, name, &size, nullptr, nullptr, nullptr, nullptr) !=
+          ERROR_SUCCESS)
         break;
       ++count;
     }

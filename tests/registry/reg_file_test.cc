@@ -1,5 +1,7 @@
 // The .reg format: a round trip through export and import, refusal of bad
 // files with nothing imported, and kel3-admin reg on a real prefix.
+#include "platform/registry/reg_file.h"
+
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
@@ -10,7 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/registry/reg_file.h"
 #include "platform/registry/registry.h"
 #include "tests/support/test_prefix.h"
 
@@ -69,8 +70,8 @@ TEST_F(RegFile, ExportThenImportReproducesEveryValue) {
   // Into a second prefix, and out again: the same text.
   kel3::test::ScopedPrefix other;
   std::vector<kel3::RegOperation> again;
-  ASSERT_TRUE(kel3::ParseRegFile("Windows Registry Editor Version 5.00\r\n\r\n" + first, &again,
-                                 &error))
+  ASSERT_TRUE(
+      kel3::ParseRegFile("Windows Registry Editor Version 5.00\r\n\r\n" + first, &again, &error))
       << error;
   ASSERT_EQ(kel3::ApplyRegOperations(again), ERROR_SUCCESS);
   std::string second;
@@ -155,7 +156,8 @@ TEST_F(RegFile, DamagedAndLockedHivesGetAClearMessage) {
   sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
   sqlite3_close(db);
   std::ofstream(prefix_.dir() + "/system.db", std::ios::binary) << std::string(4096, 'x');
-  for (const char* f : {"/system.db-wal", "/system.db-shm"}) std::remove((prefix_.dir() + f).c_str());
+  for (const char* f : {"/system.db-wal", "/system.db-shm"})
+    std::remove((prefix_.dir() + f).c_str());
   EXPECT_EQ(Admin("reg get 'HKLM\\software'", &out), 1);
   EXPECT_NE(out.find("damaged"), std::string::npos) << out;
 }
@@ -250,16 +252,25 @@ TEST_F(RegFile, AdminDeleteAndSetTakeTheirArgumentsLiterally) {
   for (const char* root : {"'HKLM'", "'HKLM\\'", "'HKLM\\\\'", "'HKEY_LOCAL_MACHINE\\\\\\'"}) {
     EXPECT_EQ(Admin(std::string("reg delete ") + root, &out), 1) << root;
   }
-  EXPECT_EQ(Admin("reg get 'HKLM\\Software\\Microsoft\\Windows\\CurrentVersion' ProgramFilesDir", &out),
-            0)
+  EXPECT_EQ(
+      Admin("reg get 'HKLM\\Software\\Microsoft\\Windows\\CurrentVersion' ProgramFilesDir", &out),
+      0)
       << "the hive was emptied: " << out;
   struct Case {
     const char* given;
     const char* shown;  // empty: refused
   } cases[] = {
-      {"10", "10 (0x0000000a)"}, {"010", "10 (0x0000000a)"}, {"0x10", "16 (0x00000010)"},
-      {"4294967295", "4294967295 (0xffffffff)"}, {"0x", ""}, {"1 ", ""}, {"+1", ""}, {"-1", ""},
-      {"4294967296", ""}, {"0x100000000", ""}, {"ten", ""},
+      {"10", "10 (0x0000000a)"},
+      {"010", "10 (0x0000000a)"},
+      {"0x10", "16 (0x00000010)"},
+      {"4294967295", "4294967295 (0xffffffff)"},
+      {"0x", ""},
+      {"1 ", ""},
+      {"+1", ""},
+      {"-1", ""},
+      {"4294967296", ""},
+      {"0x100000000", ""},
+      {"ten", ""},
   };
   for (const Case& c : cases) {
     const int rc = Admin(std::string("reg set 'HKCU\\n' v --dword '") + c.given + "'", &out);

@@ -1,20 +1,24 @@
 // Registry semantics on real SQLite hives in a fresh prefix.
+#include "platform/registry/registry.h"
+
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <functional>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/base/syscalls.h"
-#include "platform/registry/registry.h"
 #include "tests/support/test_prefix.h"
 
 namespace {
@@ -55,8 +59,8 @@ TEST_F(Registry, FreshHivesHoldWhatThePlatformSeeds) {
   char text[64] = {};
   DWORD size = sizeof text;
   DWORD type = 0;
-  ASSERT_EQ(RegQueryValueExA(key, "programfilesdir", nullptr, &type,
-                             reinterpret_cast<BYTE*>(text), &size),
+  ASSERT_EQ(RegQueryValueExA(key, "programfilesdir", nullptr, &type, reinterpret_cast<BYTE*>(text),
+                             &size),
             ERROR_SUCCESS);
   EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
   EXPECT_STREQ(text, "C:\\Program Files");
@@ -143,9 +147,9 @@ TEST_F(Registry, SizeProtocolAndRawBytes) {
   EXPECT_EQ(memcmp(big, raw, 5), 0);
   DWORD number = 0;
   size = sizeof number;
-  ASSERT_EQ(RegQueryValueExA(key, "kelsetting", nullptr, &type, reinterpret_cast<BYTE*>(&number),
-                             &size),
-            ERROR_SUCCESS);
+  ASSERT_EQ(
+      RegQueryValueExA(key, "kelsetting", nullptr, &type, reinterpret_cast<BYTE*>(&number), &size),
+      ERROR_SUCCESS);
   EXPECT_EQ(number, 1u);
   EXPECT_EQ(RegDeleteValueA(key, "BIN"), ERROR_SUCCESS);
   EXPECT_EQ(RegDeleteValueA(key, "bin"), ERROR_FILE_NOT_FOUND);
@@ -308,7 +312,8 @@ TEST_F(Registry, UnreadableHivesGiveAnErrorThatIsNotNotFound) {
          std::ifstream in(hive, std::ios::binary);
          std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
          ASSERT_GT(bytes.size(), 16384u);
-         std::ofstream(hive, std::ios::binary | std::ios::trunc) << bytes.substr(0, bytes.size() / 2);
+         std::ofstream(hive, std::ios::binary | std::ios::trunc)
+             << bytes.substr(0, bytes.size() / 2);
        },
        ERROR_REGISTRY_CORRUPT},
   };
@@ -416,9 +421,9 @@ TEST_F(Registry, AWriteTheDiskRefusesChangesNothing) {
               ERROR_CANTWRITE);
     HKEY sub = nullptr;
     DWORD disposition = 0;
-    EXPECT_EQ(RegCreateKeyExA(key, "sub", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &sub,
-                              &disposition),
-              ERROR_CANTWRITE);
+    EXPECT_EQ(
+        RegCreateKeyExA(key, "sub", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &sub, &disposition),
+        ERROR_CANTWRITE);
     EXPECT_EQ(RegDeleteValueA(key, "v"), ERROR_CANTWRITE);
   }
   char text[16] = {};
@@ -438,12 +443,117 @@ TEST_F(Registry, AWriteTheDiskRefusesChangesNothing) {
   RegCloseKey(key);
 }
 
+// What the calls answer to arguments that are wrong: an error code each,
+// and nothing written through a pointer that was not given.
+TEST_F(Registry, WrongArgumentsGetErrorCodes) {
+  HKEY key = Create(HKEY_CURRENT_USER, "Args");
+  SetString(key, "v", "text");
+  HKEY closed = Create(HKEY_CURRENT_USER, "Closed");
+  RegCloseKey(closed);
+  char name[8];
+  DWORD size = sizeof name;
+  BYTE data[8];
+  HKEY out = nullptr;
+  struct Case {
+    const char* what;
+    std::function<LSTATUS()> call;
+    LSTATUS expected;
+  } cases[] = {
+      {"open without a result", [&] { return RegOpenKeyExA(key, "", 0, KEY_READ, nullptr); },
+       ERROR_INVALID_PARAMETER},
+      {"create without a result",
+       [&] {
+         return RegCreateKeyExA(key, "x", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, nullptr, nullptr);
+       },
+       ERROR_INVALID_PARAMETER},
+      {"a handle never issued",
+       [&] { return RegOpenKeyExA(reinterpret_cast<HKEY>(&size), "x", 0, KEY_READ, &out); },
+       ERROR_INVALID_HANDLE},
+      {"a closed handle", [&] { return RegDeleteValueA(closed, "v"); }, ERROR_INVALID_HANDLE},
+      {"the classes root, which is not kept",
+       [&] { return RegOpenKeyExA(HKEY_CLASSES_ROOT, "x", 0, KEY_READ, &out); },
+       ERROR_INVALID_HANDLE},
+      {"a null handle",
+       [&] { return RegQueryValueExA(nullptr, "v", nullptr, nullptr, nullptr, nullptr); },
+       ERROR_INVALID_HANDLE},
+      {"data without its size",
+       [&] { return RegQueryValueExA(key, "v", nullptr, nullptr, data, nullptr); },
+       ERROR_INVALID_PARAMETER},
+      {"bytes to write without data",
+       [&] { return RegSetValueExA(key, "v", 0, REG_SZ, nullptr, 4); }, ERROR_INVALID_PARAMETER},
+      {"a value name over the limit",
+       [&] {
+         const std::string longName(VALUE_NAME_LIMIT + 1, 'n');
+         return RegSetValueExA(key, longName.c_str(), 0, REG_SZ, data, 1);
+       },
+       ERROR_INVALID_PARAMETER},
+      {"enumeration without a name buffer",
+       [&] { return RegEnumValueA(key, 0, nullptr, &size, nullptr, nullptr, nullptr, nullptr); },
+       ERROR_INVALID_PARAMETER},
+      {"enumeration into an empty name buffer",
+       [&] {
+         DWORD none = 0;
+         return RegEnumValueA(key, 0, name, &none, nullptr, nullptr, nullptr, nullptr);
+       },
+       ERROR_MORE_DATA},
+      {"a null path to delete", [&] { return RegDeleteKeyA(key, nullptr); },
+       ERROR_INVALID_PARAMETER},
+      {"closing a null handle", [&] { return RegCloseKey(nullptr); }, ERROR_INVALID_HANDLE},
+  };
+  for (const Case& c : cases) {
+    out = nullptr;
+    EXPECT_EQ(c.call(), c.expected) << c.what;
+    EXPECT_EQ(out, nullptr) << c.what;
+  }
+  // The key is still there with its value.
+  DWORD type = 0;
+  size = sizeof data;
+  EXPECT_EQ(RegQueryValueExA(key, "v", nullptr, &type, data, &size), ERROR_SUCCESS);
+  EXPECT_EQ(size, 5u);
+  RegCloseKey(key);
+}
+
+// A second thread's write while one thread's transaction is open waits for
+// that transaction instead of joining it: when the first rolls back, the
+// second's write is not lost with it.
+TEST_F(Registry, AnotherThreadsWriteDoesNotJoinAnOpenTransaction) {
+  HKEY key = Create(HKEY_CURRENT_USER, "Threads");
+  std::atomic<bool> started{false};
+  std::atomic<LSTATUS> second{ERROR_INVALID_FUNCTION};
+  std::thread other([&] {
+    while (!started.load()) std::this_thread::yield();
+    second = RegSetValueExA(key, "second", 0, REG_SZ, reinterpret_cast<const BYTE*>("2"), 2);
+  });
+  const LSTATUS first = kel3::RegRunInTransaction(
+      HKEY_CURRENT_USER,
+      [](void* context) {
+        HKEY k = nullptr;
+        if (RegOpenKeyExA(HKEY_CURRENT_USER, "Threads", 0, KEY_ALL_ACCESS, &k) != ERROR_SUCCESS) {
+          return false;
+        }
+        RegSetValueExA(k, "first", 0, REG_SZ, reinterpret_cast<const BYTE*>("1"), 2);
+        RegCloseKey(k);
+        static_cast<std::atomic<bool>*>(context)->store(true);
+        // Time for the other thread to try its write meanwhile.
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        return false;  // roll back
+      },
+      &started);
+  other.join();
+  EXPECT_NE(first, ERROR_SUCCESS);
+  EXPECT_EQ(second.load(), ERROR_SUCCESS);
+  DWORD size = 0;
+  EXPECT_EQ(RegQueryValueExA(key, "first", nullptr, nullptr, nullptr, &size), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(RegQueryValueExA(key, "second", nullptr, nullptr, nullptr, &size), ERROR_SUCCESS);
+  RegCloseKey(key);
+}
+
 // A hive is seeded once, when it is made: keys a user deleted stay
 // deleted the next time a program opens the hive.
 TEST_F(Registry, SeededKeysDeletedStayDeleted) {
   const char* chain[] = {"Software\\Microsoft\\Windows\\CurrentVersion\\Run",
-                         "Software\\Microsoft\\Windows\\CurrentVersion", "Software\\Microsoft\\Windows",
-                         "Software\\Microsoft", "Software"};
+                         "Software\\Microsoft\\Windows\\CurrentVersion",
+                         "Software\\Microsoft\\Windows", "Software\\Microsoft", "Software"};
   for (const char* path : chain) ASSERT_EQ(RegDeleteKeyA(HKEY_CURRENT_USER, path), ERROR_SUCCESS);
   kel3::RegCloseHives();
   EXPECT_TRUE(SubKeys(HKEY_CURRENT_USER).empty());

@@ -75,34 +75,86 @@ struct SqliteCloser {
 struct StatementFinalizer {
   void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
 };
-using Statement = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
 
-// One hive: its connection and whether a transaction of ours is open on it.
+// Gives a statement back after use: a cached one is reset for its next use,
+// one made for a single use is finalized.
+struct StatementRelease {
+  bool* inUse = nullptr;  // the cache entry's flag; null for a single-use one
+  void operator()(sqlite3_stmt* s) const {
+    if (inUse == nullptr) {
+      sqlite3_finalize(s);
+      return;
+    }
+    sqlite3_reset(s);
+    sqlite3_clear_bindings(s);
+    *inUse = false;
+  }
+};
+using Statement = std::unique_ptr<sqlite3_stmt, StatementRelease>;
+
+// One hive: its connection, its prepared statements and whether a
+// transaction of ours is open on it.
 class Hive {
  public:
   explicit Hive(sqlite3* db) : db_(db) {}
+  Hive(const Hive&) = delete;
+  Hive& operator=(const Hive&) = delete;
   sqlite3* db() const { return db_.get(); }
 
-  // Prepares a statement; null with *status set on failure.
+  // A statement for the SQL text, which must be a string literal: the
+  // statement is prepared once per connection and kept by the literal's
+  // address (preparing costs more than most of the calls' queries). Null
+  // with *status set on failure.
   Statement Prepare(const char* sql, LSTATUS* status) {
+    CachedStatement& cached = cache_[sql];
+    if (!cached.statement) {
+      sqlite3_stmt* raw = nullptr;
+      const int rc = sqlite3_prepare_v3(db(), sql, -1, SQLITE_PREPARE_PERSISTENT, &raw, nullptr);
+      *status = FromSqlite(rc);
+      if (rc != SQLITE_OK) {
+        sqlite3_finalize(raw);
+        return Statement();
+      }
+      cached.statement.reset(raw);
+    }
+    *status = ERROR_SUCCESS;
+    if (!cached.inUse) {
+      cached.inUse = true;
+      return Statement(cached.statement.get(), StatementRelease{&cached.inUse});
+    }
+    // The same query while its cached statement is still stepping: a
+    // statement of its own.
     sqlite3_stmt* raw = nullptr;
     const int rc = sqlite3_prepare_v2(db(), sql, -1, &raw, nullptr);
     *status = FromSqlite(rc);
-    return Statement(rc == SQLITE_OK ? raw : (sqlite3_finalize(raw), nullptr));
+    if (rc != SQLITE_OK) {
+      sqlite3_finalize(raw);
+      return Statement();
+    }
+    return Statement(raw, StatementRelease{});
   }
 
   LSTATUS Exec(const char* sql) {
     return FromSqlite(sqlite3_exec(db(), sql, nullptr, nullptr, nullptr));
   }
 
-  // A transaction spans several statements on the one connection, so a
-  // second thread's write must wait for it rather than join it.
-  std::recursive_mutex writer;
+  // One call at a time per hive in this process: the calls share the
+  // connection's statements, and a transaction spans several statements,
+  // so a second thread's write must wait for it rather than join it.
+  std::recursive_mutex calls;
   int transactionDepth = 0;
 
  private:
+  struct CachedStatement {
+    std::unique_ptr<sqlite3_stmt, StatementFinalizer> statement;
+    bool inUse = false;
+  };
+  // Declared first, destroyed last: the statements go before the connection.
   std::unique_ptr<sqlite3, SqliteCloser> db_;
+  std::map<const char*, CachedStatement> cache_;
 };
+
+using HiveLock = std::unique_lock<std::recursive_mutex>;
 
 void BindText(sqlite3_stmt* s, int index, const std::string& text) {
   sqlite3_bind_blob(s, index, text.data(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
@@ -127,7 +179,7 @@ std::map<std::string, std::unique_ptr<Hive>>& Hives() {
 // the outer one decides).
 class WriteTransaction {
  public:
-  explicit WriteTransaction(Hive* hive) : hive_(hive), lock_(hive->writer) {
+  explicit WriteTransaction(Hive* hive) : hive_(hive), lock_(hive->calls) {
     if (hive_->transactionDepth++ == 0) status_ = hive_->Exec("BEGIN IMMEDIATE");
   }
   ~WriteTransaction() {
@@ -151,6 +203,31 @@ class WriteTransaction {
   std::lock_guard<std::recursive_mutex> lock_;
   LSTATUS status_ = ERROR_SUCCESS;
   bool committed_ = false;
+};
+
+// A read transaction around a call's several queries (a key path's walk),
+// unless a transaction of ours is open already: one snapshot for all of
+// them, and the log's read lock taken once instead of once per query.
+class ReadTransaction {
+ public:
+  explicit ReadTransaction(Hive* hive) : hive_(hive) {
+    if (hive_->transactionDepth > 0) return;
+    LSTATUS status;
+    Statement begin = hive_->Prepare("BEGIN", &status);
+    open_ = begin && sqlite3_step(begin.get()) == SQLITE_DONE;
+  }
+  ~ReadTransaction() {
+    if (!open_) return;
+    LSTATUS status;
+    Statement end = hive_->Prepare("COMMIT", &status);
+    if (!end || sqlite3_step(end.get()) != SQLITE_DONE) hive_->Exec("ROLLBACK");
+  }
+  ReadTransaction(const ReadTransaction&) = delete;
+  ReadTransaction& operator=(const ReadTransaction&) = delete;
+
+ private:
+  Hive* hive_;
+  bool open_ = false;
 };
 
 LSTATUS Seed(Hive* hive, bool machine);
@@ -240,8 +317,6 @@ pid_t& CachePid() {
 
 // Opens (and on first use creates and seeds) a hive of the current prefix.
 LSTATUS OpenHive(bool machine, Hive** out) {
-  std::string error;
-  if (!EnsurePrefix(&error)) return ERROR_CANTOPEN;
   const std::string path = PrefixDir() + (machine ? "/system.db" : "/user.db");
   std::lock_guard<std::mutex> lock(HiveMutex());
   const pid_t self = getpid();
@@ -255,6 +330,9 @@ LSTATUS OpenHive(bool machine, Hive** out) {
     *out = it->second.get();
     return ERROR_SUCCESS;
   }
+  // The prefix's folders are made when a hive is first opened in it (not
+  // on every call: each call would cost a dozen system calls).
+  if (!EnsurePrefix(nullptr)) return ERROR_CANTOPEN;
   sqlite3* raw = nullptr;
   const int rc =
       sqlite3_open_v2(path.c_str(), &raw,
@@ -296,7 +374,8 @@ bool IsRoot(HKEY key) {
 
 // What a handle stands for: hive and key id. ERROR_INVALID_HANDLE for
 // anything the layer did not issue.
-LSTATUS Resolve(HKEY key, Hive** hive, int64_t* id, bool* machineOut = nullptr) {
+// The caller's statements must go before *lock is released.
+LSTATUS Resolve(HKEY key, HiveLock* lock, Hive** hive, int64_t* id, bool* machineOut = nullptr) {
   bool machine;
   if (key == HKEY_LOCAL_MACHINE || key == HKEY_CURRENT_USER) {
     machine = key == HKEY_LOCAL_MACHINE;
@@ -309,7 +388,9 @@ LSTATUS Resolve(HKEY key, Hive** hive, int64_t* id, bool* machineOut = nullptr) 
     *id = handle->id;
   }
   if (machineOut != nullptr) *machineOut = machine;
-  return OpenHive(machine, hive);
+  const LSTATUS status = OpenHive(machine, hive);
+  if (status == ERROR_SUCCESS) *lock = HiveLock((*hive)->calls);
+  return status;
 }
 
 HKEY Issue(bool machine, int64_t id) {
@@ -498,15 +579,19 @@ using kel3::Hive;
 LSTATUS RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD /*options*/, REGSAM /*access*/, PHKEY result) {
   if (result == nullptr) return ERROR_INVALID_PARAMETER;
   *result = nullptr;
+  kel3::HiveLock lock;
   Hive* hive = nullptr;
   int64_t from = 0;
   bool machine = false;
-  LSTATUS status = kel3::Resolve(key, &hive, &from, &machine);
+  LSTATUS status = kel3::Resolve(key, &lock, &hive, &from, &machine);
   if (status != ERROR_SUCCESS) return status;
   std::vector<std::string> parts;
   if (!kel3::SplitPath(subKey, &parts)) return ERROR_FILE_NOT_FOUND;
   int64_t id = 0;
-  status = kel3::Walk(hive, from, parts, &id);
+  {
+    kel3::ReadTransaction snapshot(hive);
+    status = kel3::Walk(hive, from, parts, &id);
+  }
   if (status != ERROR_SUCCESS) return status;
   // An empty path names the key itself: a root stays the root.
   *result = (parts.empty() && kel3::IsRoot(key)) ? key : kel3::Issue(machine, id);
@@ -518,10 +603,11 @@ LSTATUS RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD /*reserved*/, LPSTR /*cla
                         PHKEY result, LPDWORD disposition) {
   if (result == nullptr) return ERROR_INVALID_PARAMETER;
   *result = nullptr;
+  kel3::HiveLock lock;
   Hive* hive = nullptr;
   int64_t from = 0;
   bool machine = false;
-  LSTATUS status = kel3::Resolve(key, &hive, &from, &machine);
+  LSTATUS status = kel3::Resolve(key, &lock, &hive, &from, &machine);
   if (status != ERROR_SUCCESS) return status;
   std::vector<std::string> parts;
   if (!kel3::SplitPath(subKey, &parts)) return ERROR_INVALID_PARAMETER;
@@ -543,9 +629,10 @@ LSTATUS RegCreateKeyExA(HKEY key, LPCSTR subKey, DWORD /*reserved*/, LPSTR /*cla
 
 LSTATUS RegQueryValueExA(HKEY key, LPCSTR valueName, LPDWORD /*reserved*/, LPDWORD type,
                          LPBYTE data, LPDWORD size) {
+  kel3::HiveLock lock;
   Hive* hive = nullptr;
   int64_t id = 0;
-  LSTATUS status = kel3::Resolve(key, &hive, &id);
+  LSTATUS status = kel3::Resolve(key, &lock, &hive, &id);
   if (status != ERROR_SUCCESS) return status;
   kel3::Statement s =
       hive->Prepare("SELECT type, data FROM vals WHERE key=? AND folded=?", &status);
@@ -567,9 +654,10 @@ LSTATUS RegSetValueExA(HKEY key, LPCSTR valueName, DWORD /*reserved*/, DWORD typ
   if (data == nullptr && size != 0) return ERROR_INVALID_PARAMETER;
   const std::string name = kel3::ValueName(valueName);
   if (name.size() > VALUE_NAME_LIMIT || size > (1u << 30)) return ERROR_INVALID_PARAMETER;
+  kel3::HiveLock lock;
   Hive* hive = nullptr;
   int64_t id = 0;
-  LSTATUS status = kel3::Resolve(key, &hive, &id);
+  LSTATUS status = kel3::Resolve(key, &lock, &hive, &id);
   if (status != ERROR_SUCCESS) return status;
   kel3::WriteTransaction tx(hive);
   if (tx.status() != ERROR_SUCCESS) return tx.status();
@@ -585,10 +673,10 @@ namespace {
 
 // The index-th row of a key's sub-keys or values (the query binds the key's
 // id and the offset). ERROR_NO_MORE_ITEMS past the last one.
-LSTATUS EnumRow(HKEY key, const char* sql, DWORD index, Statement* row) {
+LSTATUS EnumRow(HKEY key, const char* sql, DWORD index, HiveLock* lock, Statement* row) {
   Hive* hive = nullptr;
   int64_t id = 0;
-  LSTATUS status = Resolve(key, &hive, &id);
+  LSTATUS status = Resolve(key, lock, &hive, &id);
   if (status != ERROR_SUCCESS) return status;
   *row = hive->Prepare(sql, &status);
   if (!*row) return status;
@@ -607,9 +695,11 @@ LSTATUS EnumRow(HKEY key, const char* sql, DWORD index, Statement* row) {
 
 LSTATUS RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, LPDWORD /*reserved*/,
                       LPSTR className, LPDWORD classSize, LPVOID /*lastWriteTime*/) {
+  kel3::HiveLock lock;
   kel3::Statement row;
-  const LSTATUS status = kel3::EnumRow(
-      key, "SELECT name FROM keys WHERE parent=? ORDER BY folded LIMIT 1 OFFSET ?", index, &row);
+  const LSTATUS status =
+      kel3::EnumRow(key, "SELECT name FROM keys WHERE parent=? ORDER BY folded LIMIT 1 OFFSET ?",
+                    index, &lock, &row);
   if (status != ERROR_SUCCESS) return status;
   if (className != nullptr && classSize != nullptr && *classSize > 0) *className = '\0';
   if (classSize != nullptr) *classSize = 0;
@@ -618,10 +708,11 @@ LSTATUS RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, LPDWO
 
 LSTATUS RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, LPDWORD /*reserved*/,
                       LPDWORD type, LPBYTE data, LPDWORD dataSize) {
+  kel3::HiveLock lock;
   kel3::Statement row;
   LSTATUS status = kel3::EnumRow(
       key, "SELECT name, type, data FROM vals WHERE key=? ORDER BY folded LIMIT 1 OFFSET ?", index,
-      &row);
+      &lock, &row);
   if (status != ERROR_SUCCESS) return status;
   status = kel3::CopyName(kel3::ColumnBytes(row.get(), 0), name, nameSize);
   if (status != ERROR_SUCCESS) return status;
@@ -631,9 +722,10 @@ LSTATUS RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, LPDWO
 }
 
 LSTATUS RegDeleteValueA(HKEY key, LPCSTR valueName) {
+  kel3::HiveLock lock;
   Hive* hive = nullptr;
   int64_t id = 0;
-  LSTATUS status = kel3::Resolve(key, &hive, &id);
+  LSTATUS status = kel3::Resolve(key, &lock, &hive, &id);
   if (status != ERROR_SUCCESS) return status;
   kel3::WriteTransaction tx(hive);
   if (tx.status() != ERROR_SUCCESS) return tx.status();
@@ -650,9 +742,10 @@ LSTATUS RegDeleteValueA(HKEY key, LPCSTR valueName) {
 LSTATUS RegDeleteKeyA(HKEY key, LPCSTR subKey) {
   // A null path would be a slip that deletes the handle's own key.
   if (subKey == nullptr) return ERROR_INVALID_PARAMETER;
+  kel3::HiveLock lock;
   Hive* hive = nullptr;
   int64_t from = 0;
-  LSTATUS status = kel3::Resolve(key, &hive, &from);
+  LSTATUS status = kel3::Resolve(key, &lock, &hive, &from);
   if (status != ERROR_SUCCESS) return status;
   std::vector<std::string> parts;
   if (!kel3::SplitPath(subKey, &parts)) return ERROR_FILE_NOT_FOUND;

@@ -111,10 +111,12 @@ std::string ValueLine(const std::string& name, DWORD type, const std::string& da
 // with its line number.
 bool KeyPathFits(const std::string& path) {
   size_t start = 0;
+  size_t depth = 0;
   while (start <= path.size()) {
     size_t end = path.find('\\', start);
     if (end == std::string::npos) end = path.size();
     if (end - start > KEY_NAME_LIMIT) return false;
+    if (end > start && ++depth > KEY_DEPTH_LIMIT) return false;
     start = end + 1;
   }
   return true;
@@ -267,7 +269,9 @@ bool ParseRegFile(const std::string& input, std::vector<RegOperation>* operation
                            "] (HKEY_LOCAL_MACHINE or HKEY_CURRENT_USER)");
       }
       if (!KeyPathFits(path)) {
-        return fail(n, "a key name is longer than " + std::to_string(KEY_NAME_LIMIT) + " bytes");
+        return fail(n, "a key name is longer than " + std::to_string(KEY_NAME_LIMIT) +
+                           " bytes or the path deeper than " + std::to_string(KEY_DEPTH_LIMIT) +
+                           " keys");
       }
       if (remove) {
         if (path.find_first_not_of('\\') == std::string::npos) {

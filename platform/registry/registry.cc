@@ -403,17 +403,21 @@ HKEY Issue(bool machine, int64_t id) {
 // ---- Key paths -----------------------------------------------------------
 
 // Splits "a\b\c" into components; empty components (doubled or trailing
-// backslashes) are passed over. False for a component over the limit.
+// backslashes) are passed over. False for a component over the length
+// limit or a path deeper than the depth limit, found without reading on.
 bool SplitPath(LPCSTR subKey, std::vector<std::string>* parts) {
   if (subKey == nullptr) return true;
   std::string part;
   for (const char* p = subKey;; ++p) {
     if (*p == '\\' || *p == '\0') {
-      if (part.size() > KEY_NAME_LIMIT) return false;
-      if (!part.empty()) parts->push_back(part);
+      if (!part.empty()) {
+        if (parts->size() == KEY_DEPTH_LIMIT) return false;
+        parts->push_back(part);
+      }
       part.clear();
       if (*p == '\0') return true;
     } else {
+      if (part.size() == KEY_NAME_LIMIT) return false;
       part += *p;
     }
   }

@@ -55,9 +55,11 @@
 #define REG_CREATED_NEW_KEY 1
 #define REG_OPENED_EXISTING_KEY 2
 
-// Longest key name component and value name, in bytes.
+// Longest key name component and value name, in bytes; deepest key path,
+// in components. Longer names and deeper paths are refused.
 #define KEY_NAME_LIMIT 255
 #define VALUE_NAME_LIMIT 16383
+#define KEY_DEPTH_LIMIT 512
 
 // Opens an existing key below `key` (a root or an open key). *result gets a
 // handle for RegCloseKey. ERROR_FILE_NOT_FOUND when a component is missing.

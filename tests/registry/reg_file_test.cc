@@ -108,6 +108,14 @@ TEST_F(RegFile, BadFilesAreRefusedWithTheirLineAndNothingImported) {
       {header + "[HKCU\\ok\\" + std::string(256, 'k') + "]\n", "line 2: a key name is longer"},
       {header + "[HKCU\\ok]\n\"" + std::string(16384, 'v') + "\"=\"x\"\n",
        "line 3: a value name is longer"},
+      {header + "[HKCU\\ok" +
+           [] {
+             std::string deep;
+             for (int i = 0; i < KEY_DEPTH_LIMIT; ++i) deep += "\\d";
+             return deep;
+           }() +
+           "]\n",
+       "line 2: a key name is longer than 255 bytes or the path deeper"},
   };
   for (const auto& [text, expected] : tooLong) {
     std::vector<kel3::RegOperation> ops;

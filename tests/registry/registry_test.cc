@@ -194,6 +194,12 @@ TEST_F(Registry, OddNamesAndValuesAreBoundedNotFatal) {
             ERROR_INVALID_PARAMETER);
   EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, longName.c_str(), 0, KEY_READ, &key),
             ERROR_FILE_NOT_FOUND);
+  std::string deep;
+  for (int i = 0; i <= KEY_DEPTH_LIMIT; ++i) deep += "d\\";
+  EXPECT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, deep.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                            &key, nullptr),
+            ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "d", 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);
   key = Create(HKEY_CURRENT_USER, "odd\x01\xff name");
   const std::string big(100000, 'v');
   EXPECT_EQ(RegSetValueExA(key, "big", 0, REG_SZ, reinterpret_cast<const BYTE*>(big.data()),

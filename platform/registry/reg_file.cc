@@ -166,6 +166,15 @@ bool Utf16LeToUtf8(const std::string& bytes, std::string* out) {
   return true;
 }
 
+// The path of a sub-key below path ("" for the root).
+std::string SubPath(const std::string& path, const std::string& child) {
+  if (path.empty()) return child;
+  std::string out = path;
+  out += '\\';
+  out += child;
+  return out;
+}
+
 bool HasLineBreak(const std::string& name) {
   return name.find_first_of("\r\n") != std::string::npos;
 }
@@ -215,9 +224,9 @@ bool ParseRegFile(const std::string& input, std::vector<RegOperation>* operation
       if (!line.empty() && line.back() == '\r') line.pop_back();
       if (pending.empty()) pendingStart = number;
       // A hex list continues on the next line after a trailing backslash.
-      if (!line.empty() && line.back() == '\\' && line.find("=hex") != std::string::npos) {
-        pending += line.substr(0, line.size() - 1);
-      } else if (!pending.empty() && !line.empty() && line.back() == '\\') {
+      const bool continued = !line.empty() && line.back() == '\\' &&
+                             (!pending.empty() || line.find("=hex") != std::string::npos);
+      if (continued) {
         pending += line.substr(0, line.size() - 1);
       } else {
         pending += line;
@@ -372,7 +381,7 @@ LSTATUS DeleteTreeIn(HKEY root, const std::string& path) {
   RegCloseKey(key);
   if (status != ERROR_SUCCESS) return status;
   for (const std::string& child : children) {
-    status = DeleteTreeIn(root, path + "\\" + child);
+    status = DeleteTreeIn(root, SubPath(path, child));
     if (status != ERROR_SUCCESS) return status;
   }
   return RegDeleteKeyA(root, path.c_str());
@@ -512,7 +521,7 @@ LSTATUS ExportInto(HKEY root, const std::string& path, std::string* out) {
   if (status != ERROR_SUCCESS) return status;
   for (const std::string& child : children) {
     if (HasLineBreak(child)) return ERROR_INVALID_DATA;
-    status = ExportInto(root, path.empty() ? child : path + "\\" + child, out);
+    status = ExportInto(root, SubPath(path, child), out);
     if (status != ERROR_SUCCESS) return status;
   }
   return ERROR_SUCCESS;

@@ -520,7 +520,9 @@ LSTATUS CopyOut(const std::string& bytes, DWORD type, LPDWORD typeOut, LPBYTE da
       *size = static_cast<DWORD>(bytes.size());
       return ERROR_MORE_DATA;
     }
-    std::memcpy(data, bytes.data(), bytes.size());
+    // Raw bytes: a string value brings its own terminator, if its writer
+    // counted one.
+    std::memcpy(data, bytes.data(), bytes.size());  // NOLINT(bugprone-not-null-terminated-result)
   }
   if (size != nullptr) *size = static_cast<DWORD>(bytes.size());
   return ERROR_SUCCESS;

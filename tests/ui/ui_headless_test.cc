@@ -56,8 +56,8 @@ class HeadlessUi : public ::testing::Test {
     wc.lpfnWndProc = OwnerProc;
     wc.lpszClassName = "Kel3UiOwner";
     RegisterClassA(&wc);
-    owner_ = CreateWindowExA(0, "Kel3UiOwner", "owner", 0, 0, 0, 10, 10, nullptr, nullptr,
-                             nullptr, nullptr);
+    owner_ = CreateWindowExA(0, "Kel3UiOwner", "owner", 0, 0, 0, 10, 10, nullptr, nullptr, nullptr,
+                             nullptr);
     ASSERT_NE(owner_, nullptr);
     menu_ = CreatePopupMenu();
     AppendMenuA(menu_, MF_OWNERDRAW, 101, reinterpret_cast<LPCSTR>(static_cast<UINT_PTR>(7)));

@@ -3,9 +3,10 @@
 // acts from its owner window's timer, which the popup's and the box's
 // nested loops go on delivering; a probe connection of its own finds the
 // popup and the box the way any other client would.
+#include <gtest/gtest.h>
+// After gtest: Xlib defines None and Bool as macros.
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
-#include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -44,8 +45,8 @@ LRESULT OwnerProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     }
     case WM_DRAWITEM: {
       auto* d = reinterpret_cast<DRAWITEMSTRUCT*>(lParam);
-      HBRUSH brush = CreateSolidBrush(GetSysColor(
-          (d->itemState & ODS_SELECTED) != 0 ? COLOR_HIGHLIGHT : COLOR_MENU));
+      HBRUSH brush = CreateSolidBrush(
+          GetSysColor((d->itemState & ODS_SELECTED) != 0 ? COLOR_HIGHLIGHT : COLOR_MENU));
       FillRect(d->hDC, &d->rcItem, brush);
       DeleteObject(brush);
       TextOutA(d->hDC, d->rcItem.left + 28, d->rcItem.top + 6, "Printer", 7);
@@ -63,7 +64,9 @@ LRESULT OwnerProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   }
 }
 
-void Run(const std::string& command) { ASSERT_EQ(std::system(command.c_str()), 0) << command; }
+void RunTool(const std::string& command) {
+  ASSERT_EQ(std::system(command.c_str()), 0) << command;
+}
 
 struct Found {
   Window window = None;
@@ -207,7 +210,7 @@ TEST_F(X11Ui, PopupAtTheCursorChoosesOrCancels) {
   for (const PopupCase& c : cases) {
     SCOPED_TRACE(c.name);
     g_seen.clear();
-    Run("xdotool mousemove 300 200");
+    RunTool("xdotool mousemove 300 200");
     POINT cursor{};
     ASSERT_TRUE(GetCursorPos(&cursor));
     EXPECT_EQ(cursor.x, 300);
@@ -216,13 +219,14 @@ TEST_F(X11Ui, PopupAtTheCursorChoosesOrCancels) {
     g_act = [&] {
       popup = FindByClass(probe_, "kel3-popup");
       if (popup.window == None) {
-        Run("xdotool key Escape");
+        RunTool("xdotool key Escape");
         return;
       }
-      Run("xdotool " + c.input(popup));
+      RunTool("xdotool " + c.input(popup));
     };
     SetTimer(owner_, kActTimer, 150, nullptr);
-    const BOOL chose = TrackPopupMenu(menu, TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, owner_, nullptr);
+    const BOOL chose =
+        TrackPopupMenu(menu, TPM_RIGHTBUTTON, cursor.x, cursor.y, 0, owner_, nullptr);
     ASSERT_NE(popup.window, None) << "no popup window seen";
     // The window's outer corner is at the cursor.
     EXPECT_EQ(popup.x - 1, 300);
@@ -250,7 +254,7 @@ TEST_F(X11Ui, PopupNearTheCornerStaysOnScreen) {
   Found popup;
   g_act = [&] {
     popup = FindByClass(probe_, "kel3-popup");
-    Run("xdotool key Escape");
+    RunTool("xdotool key Escape");
   };
   SetTimer(owner_, kActTimer, 150, nullptr);
   const int screenW = DisplayWidth(probe_, DefaultScreen(probe_));
@@ -272,13 +276,13 @@ struct BoxCase {
 
 TEST_F(X11Ui, MessageBoxEndsEachWayWhileTheOwnersTimerTicks) {
   const std::vector<BoxCase> cases = {
-      {"Enter", [](Display*, const Found&) { Run("xdotool key Return"); }},
-      {"Escape", [](Display*, const Found&) { Run("xdotool key Escape"); }},
+      {"Enter", [](Display*, const Found&) { RunTool("xdotool key Return"); }},
+      {"Escape", [](Display*, const Found&) { RunTool("xdotool key Escape"); }},
       {"a click on OK",
        [](Display*, const Found& box) {
          // The button sits in the bottom right corner, 18 pixels in.
-         Run("xdotool mousemove " + std::to_string(box.x + box.width - 18 - 42) + " " +
-             std::to_string(box.y + box.height - 18 - 14) + " click 1");
+         RunTool("xdotool mousemove " + std::to_string(box.x + box.width - 18 - 42) + " " +
+                 std::to_string(box.y + box.height - 18 - 14) + " click 1");
        }},
       {"the close button",
        [](Display* probe, const Found& box) {
@@ -302,7 +306,7 @@ TEST_F(X11Ui, MessageBoxEndsEachWayWhileTheOwnersTimerTicks) {
       box = FindByClass(probe_, "kel3-message");
       ticksWhenEnded = g_ticks;
       if (box.window == None) {
-        Run("xdotool key Return");
+        RunTool("xdotool key Return");
         return;
       }
       c.end(probe_, box);
@@ -334,20 +338,20 @@ TEST_F(X11Ui, KeyStateFollowsTheRealKeyboard) {
     return false;
   };
   EXPECT_TRUE(waitFor(false));
-  Run("xdotool keydown ctrl shift space");
+  RunTool("xdotool keydown ctrl shift space");
   const bool held = waitFor(true);
-  Run("xdotool keyup space shift ctrl");
+  RunTool("xdotool keyup space shift ctrl");
   EXPECT_TRUE(held);
   EXPECT_TRUE(waitFor(false));
   // Only Ctrl: the others stay up.
-  Run("xdotool keydown ctrl");
+  RunTool("xdotool keydown ctrl");
   bool onlyCtrl = false;
   for (int i = 0; i < 200 && !onlyCtrl; ++i) {
     onlyCtrl = (GetAsyncKeyState(VK_CONTROL) & 0x8000) != 0;
     if (!onlyCtrl) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   const short shift = GetAsyncKeyState(VK_SHIFT);
-  Run("xdotool keyup ctrl");
+  RunTool("xdotool keyup ctrl");
   EXPECT_TRUE(onlyCtrl);
   EXPECT_EQ(shift, 0);
   EXPECT_EQ(GetAsyncKeyState(0x41), 0);  // a key the layer does not follow

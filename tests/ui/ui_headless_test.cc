@@ -210,6 +210,14 @@ TEST_F(HeadlessUi, DrawingContextsMeasureWithAFixedAdvanceAndRecordDrawing) {
   EXPECT_EQ(calls[2].text, "abcd");
   EXPECT_EQ(calls[2].color, RGB(9, 8, 7));
 
+  // A source origin outside the bitmap is refused, never read.
+  EXPECT_FALSE(BitBlt(screen, 0, 0, 4, 4, memory, -1, 0, SRCCOPY));
+  EXPECT_FALSE(BitBlt(screen, 0, 0, 4, 4, memory, 0, -3, SRCCOPY));
+  HDC empty = CreateCompatibleDC(screen);  // nothing selected
+  EXPECT_FALSE(BitBlt(screen, 0, 0, 4, 4, empty, 0, 0, SRCCOPY));
+  DeleteDC(empty);
+  EXPECT_EQ(kel3::headless::DrawCalls().size(), 3u);
+
   SelectObject(memory, old);
   DeleteObject(brush);
   DeleteObject(bitmap);

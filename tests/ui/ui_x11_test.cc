@@ -17,6 +17,7 @@
 
 #include "platform/dialogs/dialogs.h"
 #include "platform/gdi/gdi.h"
+#include "platform/gdi/image.h"
 #include "platform/menus/menus.h"
 #include "platform/windowing/windowing.h"
 #include "tests/support/xvfb.h"
@@ -31,6 +32,8 @@ constexpr UINT_PTR kTickTimer = 2;
 constexpr UINT kSentinel = WM_USER + 5;
 
 std::vector<MSG> g_seen;
+std::vector<DRAWITEMSTRUCT> g_drawn;
+HBITMAP g_red = nullptr;  // blitted into each owner-drawn entry
 std::function<void()> g_act;
 int g_ticks = 0;
 
@@ -50,6 +53,12 @@ LRESULT OwnerProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
       FillRect(d->hDC, &d->rcItem, brush);
       DeleteObject(brush);
       TextOutA(d->hDC, d->rcItem.left + 28, d->rcItem.top + 6, "Printer", 7);
+      HDC memory = CreateCompatibleDC(d->hDC);
+      HGDIOBJ old = SelectObject(memory, g_red);
+      BitBlt(d->hDC, d->rcItem.left + 4, d->rcItem.top + 7, 16, 16, memory, 0, 0, SRCCOPY);
+      SelectObject(memory, old);
+      DeleteDC(memory);
+      g_drawn.push_back(*d);
       return TRUE;
     }
     case WM_TIMER:
@@ -114,10 +123,15 @@ class X11Ui : public ::testing::Test {
     wc.lpfnWndProc = OwnerProc;
     wc.lpszClassName = "Kel3UiOwner";
     RegisterClassA(&wc);
+    kel3::Image red;
+    red.width = red.height = 16;
+    red.argb.assign(256, 0xFFE02020);
+    g_red = kel3::CreateBitmapFromImage(red);
   }
   void SetUp() override {
     if (!kel3::test::XServerEnvironment::ready()) GTEST_SKIP() << "no X server";
     g_seen.clear();
+    g_drawn.clear();
     g_act = nullptr;
     g_ticks = 0;
     probe_ = XOpenDisplay(nullptr);
@@ -265,6 +279,65 @@ TEST_F(X11Ui, PopupNearTheCornerStaysOnScreen) {
   EXPECT_GE(popup.y, 0);
   EXPECT_LE(popup.x + popup.width, screenW);
   EXPECT_LE(popup.y + popup.height, screenH);
+  DestroyMenu(menu);
+}
+
+// The colour on screen at a root position, as another client sees it.
+unsigned long PixelAt(Display* probe, int x, int y) {
+  XImage* image = XGetImage(probe, DefaultRootWindow(probe), x, y, 1, 1, AllPlanes, ZPixmap);
+  if (image == nullptr) return 0;
+  const unsigned long pixel = XGetPixel(image, 0, 0) & 0xFFFFFF;
+  XDestroyImage(image);
+  return pixel;
+}
+
+unsigned long Rgb(COLORREF c) {
+  return static_cast<unsigned long>(GetRValue(c)) << 16 | GetGValue(c) << 8 | GetBValue(c);
+}
+
+TEST_F(X11Ui, PopupDrawsEntriesAndHighlightsTheOneUnderThePointer) {
+  HMENU menu = TestMenu();
+  Found popup;
+  std::vector<std::function<void()>> steps;
+  size_t step = 0;
+  int right = 0;  // a column inside every entry, clear of text and bitmap
+  steps.push_back([&] {
+    popup = FindByClass(probe_, "kel3-popup");
+    ASSERT_NE(popup.window, None);
+    right = popup.x + popup.width - 6;
+    // The owner's bitmap, alpha-blended in its entry; the string entry on
+    // the menu's background.
+    EXPECT_EQ(PixelAt(probe_, popup.x + 1 + 4 + 8, popup.y + 1 + 7 + 8), 0xE02020u);
+    EXPECT_EQ(PixelAt(probe_, right, popup.y + 50), Rgb(GetSysColor(COLOR_MENU)));
+    RunTool("xdotool mousemove " + std::to_string(right) + " " + std::to_string(popup.y + 50));
+  });
+  steps.push_back([&] {
+    EXPECT_EQ(PixelAt(probe_, right, popup.y + 50), Rgb(GetSysColor(COLOR_HIGHLIGHT)));
+    RunTool("xdotool mousemove " + std::to_string(right) + " " + std::to_string(popup.y + 15));
+  });
+  steps.push_back([&] {
+    // Back on the menu's colour, and the owner asked to draw its entry
+    // selected.
+    EXPECT_EQ(PixelAt(probe_, right, popup.y + 50), Rgb(GetSysColor(COLOR_MENU)));
+    EXPECT_EQ(PixelAt(probe_, right, popup.y + 15), Rgb(GetSysColor(COLOR_HIGHLIGHT)));
+    ASSERT_FALSE(g_drawn.empty());
+    EXPECT_EQ(g_drawn.back().itemID, 101u);
+    EXPECT_EQ(g_drawn.back().itemData, 7u);
+    EXPECT_NE(g_drawn.back().itemState & ODS_SELECTED, 0u);
+    EXPECT_EQ(g_drawn.back().rcItem.top, 1);
+    EXPECT_EQ(g_drawn.back().rcItem.bottom, 31);
+  });
+  g_act = [&] {
+    steps[step++]();
+    if (step < steps.size()) {
+      SetTimer(owner_, kActTimer, 150, nullptr);
+    } else {
+      RunTool("xdotool key Escape");
+    }
+  };
+  SetTimer(owner_, kActTimer, 150, nullptr);
+  EXPECT_FALSE(TrackPopupMenu(menu, TPM_RIGHTBUTTON, 200, 100, 0, owner_, nullptr));
+  EXPECT_EQ(step, steps.size());
   DestroyMenu(menu);
 }
 

@@ -397,6 +397,24 @@ TEST_F(X11Ui, MessageBoxEndsEachWayWhileTheOwnersTimerTicks) {
   }
 }
 
+TEST_F(X11Ui, MessageBoxWithAHugeTextStaysOnScreen) {
+  // A 20000-byte path as one word, then 3000 short lines in CR LF.
+  std::string text = "/" + std::string(20000, 'x') + "\r\n";
+  for (int i = 0; i < 3000; ++i) text += "line " + std::to_string(i) + "\r\n";
+  Found box;
+  g_act = [&] {
+    box = FindByClass(probe_, "kel3-message");
+    RunTool("xdotool key Return");
+  };
+  SetTimer(owner_, kActTimer, 300, nullptr);
+  EXPECT_EQ(MessageBoxA(owner_, text.c_str(), "Printer tray", MB_OK), IDOK);
+  ASSERT_NE(box.window, None);
+  EXPECT_GE(box.x, 0);
+  EXPECT_GE(box.y, 0);
+  EXPECT_LE(box.x + box.width, DisplayWidth(probe_, DefaultScreen(probe_)));
+  EXPECT_LE(box.y + box.height, DisplayHeight(probe_, DefaultScreen(probe_)));
+}
+
 TEST_F(X11Ui, KeyStateFollowsTheRealKeyboard) {
   const auto waitFor = [](bool down) {
     for (int i = 0; i < 200; ++i) {

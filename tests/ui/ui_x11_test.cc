@@ -282,6 +282,24 @@ TEST_F(X11Ui, PopupNearTheCornerStaysOnScreen) {
   DestroyMenu(menu);
 }
 
+TEST_F(X11Ui, PopupClosesWhenItsOwnerIsDestroyed) {
+  HMENU menu = TestMenu();
+  Found popup;
+  g_act = [&] {
+    popup = FindByClass(probe_, "kel3-popup");
+    DestroyWindow(owner_);
+  };
+  SetTimer(owner_, kActTimer, 150, nullptr);
+  HWND owner = owner_;
+  EXPECT_FALSE(TrackPopupMenu(menu, TPM_RIGHTBUTTON, 200, 100, 0, owner, nullptr));
+  owner_ = nullptr;
+  EXPECT_NE(popup.window, None);
+  XSync(probe_, False);
+  EXPECT_EQ(FindByClass(probe_, "kel3-popup").window, None);
+  EXPECT_TRUE(Commands().empty());
+  DestroyMenu(menu);
+}
+
 // The colour on screen at a root position, as another client sees it.
 unsigned long PixelAt(Display* probe, int x, int y) {
   XImage* image = XGetImage(probe, DefaultRootWindow(probe), x, y, 1, 1, AllPlanes, ZPixmap);

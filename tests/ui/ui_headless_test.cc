@@ -9,7 +9,7 @@
 
 #include "platform/dialogs/dialogs.h"
 #include "platform/gdi/gdi.h"
-#include "platform/gdi/gdi_internal.h"
+#include "platform/gdi/gdi_headless.h"
 #include "platform/gdi/image.h"
 #include "platform/menus/menus.h"
 #include "platform/windowing/headless.h"

@@ -40,6 +40,9 @@ DWORD ErrorFromErrno(int err) {
   }
 }
 
+// The failed-search handle, spelled once (the macro is an integer cast).
+const HANDLE kNoSearch = INVALID_HANDLE_VALUE;  // NOLINT(performance-no-int-to-ptr)
+
 // A finished search: the matches, handed out one by one.
 class FindState : public KernelObject {
  public:
@@ -177,7 +180,8 @@ ssize_t TextRead(void* cookie, char* buffer, size_t size) {
     }
   }
   const size_t n = std::min(size, c->decoded.size());
-  std::memcpy(buffer, c->decoded.data(), n);
+  // Raw bytes for stdio's buffer: no terminator belongs there.
+  std::memcpy(buffer, c->decoded.data(), n);  // NOLINT(bugprone-not-null-terminated-result)
   c->decoded.erase(0, n);
   return static_cast<ssize_t>(n);
 }
@@ -276,6 +280,11 @@ FILE* OpenStream(LPCSTR path, LPCSTR mode, int* error) {
   return stream;
 }
 
+// The C runtime hands a search out as an integer; it is the search handle.
+HANDLE SearchHandle(intptr_t handle) {
+  return reinterpret_cast<HANDLE>(handle);  // NOLINT(performance-no-int-to-ptr)
+}
+
 // The C runtime's record of a match.
 void FillFindData(const WIN32_FIND_DATAA& found, struct _finddata_t* data) {
   std::memset(data, 0, sizeof *data);
@@ -299,12 +308,12 @@ void CopyPart(char* out, size_t limit, const char* begin, const char* end) {
 HANDLE FindFirstFileA(LPCSTR path, LPWIN32_FIND_DATAA data) {
   if (data == nullptr) {
     SetLastError(ERROR_INVALID_PARAMETER);
-    return INVALID_HANDLE_VALUE;
+    return kel3::kNoSearch;
   }
   auto* state = new kel3::FindState;
   if (!kel3::Search(path, &state->matches)) {
     delete state;
-    return INVALID_HANDLE_VALUE;
+    return kel3::kNoSearch;
   }
   *data = state->matches[0];
   state->next = 1;
@@ -470,8 +479,8 @@ void _splitpath(const char* path, char* drive, char* dir, char* fname, char* ext
 intptr_t _findfirst(const char* pattern, struct _finddata_t* data) {
   WIN32_FIND_DATAA found;
   HANDLE h = FindFirstFileA(pattern, &found);
-  if (h == INVALID_HANDLE_VALUE || data == nullptr) {
-    if (h != INVALID_HANDLE_VALUE) FindClose(h);
+  if (h == kel3::kNoSearch || data == nullptr) {
+    if (h != kel3::kNoSearch) FindClose(h);
     errno = ENOENT;
     return -1;
   }
@@ -481,7 +490,7 @@ intptr_t _findfirst(const char* pattern, struct _finddata_t* data) {
 
 int _findnext(intptr_t handle, struct _finddata_t* data) {
   WIN32_FIND_DATAA found;
-  if (data == nullptr || !FindNextFileA(reinterpret_cast<HANDLE>(handle), &found)) {
+  if (data == nullptr || !FindNextFileA(kel3::SearchHandle(handle), &found)) {
     errno = ENOENT;
     return -1;
   }
@@ -490,5 +499,5 @@ int _findnext(intptr_t handle, struct _finddata_t* data) {
 }
 
 int _findclose(intptr_t handle) {
-  return FindClose(reinterpret_cast<HANDLE>(handle)) ? 0 : -1;
+  return FindClose(kel3::SearchHandle(handle)) ? 0 : -1;
 }

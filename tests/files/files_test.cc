@@ -209,6 +209,7 @@ TEST_F(Files, RelativePathsStartAtTheCurrentFolder) {
   ASSERT_EQ(chdir(prefix_.DriveC("work").c_str()), 0);
   EXPECT_EQ(kel3::HostPath("sub\\data.txt"), prefix_.DriveC("work/Sub/Data.TXT"));
   EXPECT_EQ(kel3::HostPath(".\\sub\\..\\new.txt"), prefix_.DriveC("work/new.txt"));
+  EXPECT_EQ(kel3::HostPath("..\\WORK\\sub"), prefix_.DriveC("work/Sub"));  // out and back in
   WIN32_FIND_DATAA data;
   HANDLE h = FindFirstFileA("SUB\\*.txt", &data);
   EXPECT_NE(h, INVALID_HANDLE_VALUE);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/gdi/gdi.h"
+#include "platform/gdi/gdi_headless.h"
 
 namespace kel3 {
 
@@ -22,13 +23,3 @@ SIZE MeasureText(const std::string& text, bool bold);
 
 }  // namespace kel3
 
-namespace kel3::headless {
-struct DrawCall {
-  std::string what;  // "fill", "blit", "text"
-  int x, y, width, height;
-  COLORREF color;
-  std::string text;
-};
-std::vector<DrawCall> DrawCalls();
-void ClearDrawCalls();
-}  // namespace kel3::headless

@@ -210,6 +210,29 @@ TEST_F(EndToEnd, ADoubleClickOpensTheStatusWindowWithAParameterFile) {
   EXPECT_TRUE(Running(tray));
 }
 
+TEST_F(EndToEnd, TheMenuOpensOnARightClickAndItsPreferencesEntryStartsTheStatusProgram) {
+  const pid_t tray = Tray({"/P", "Office Laser"});
+  Window icon = None;
+  ASSERT_TRUE(WaitFor([&] { return (icon = Icon()) != None; }, 10000));
+  ASSERT_EQ(kel3::test::RunShell("xdotool mousemove " + At(icon) + " click 3"), 0);
+  Window popup = None;
+  ASSERT_TRUE(WaitFor([&] { return (popup = FindByClass(DefaultRootWindow(display_), "kel3-popup")) != None; },
+                      5000));
+  XWindowAttributes wa{};
+  XGetWindowAttributes(display_, popup, &wa);
+  EXPECT_GE(wa.x, 0);
+  EXPECT_LE(wa.x + wa.width, DisplayWidth(display_, DefaultScreen(display_)));  // kept on screen
+  // The second row (24 pixels high below a 1-pixel border) is the
+  // preferences entry.
+  const std::string at = std::to_string(wa.x + 40) + " " + std::to_string(wa.y + 1 + 24 + 12);
+  ASSERT_EQ(kel3::test::RunShell("xdotool mousemove " + at + " sleep 0.2 click 1"), 0);
+  ASSERT_TRUE(WaitFor([&] { return ReadFile(record_).find("-- end") != std::string::npos; }, 8000));
+  const std::string text = ReadFile(record_);
+  EXPECT_NE(text.find("/M \"LX-200\"\n/E\n"), std::string::npos) << text;
+  EXPECT_EQ(FindByClass(DefaultRootWindow(display_), "kel3-popup"), None);
+  EXPECT_TRUE(Running(tray));
+}
+
 TEST_F(EndToEnd, ARemovedPrinterLosesItsStartupEntriesAndTheProgramEnds) {
   std::ofstream(prefix_.DriveC("Program Files/ORMEL/LX/LX.INI"))
       << "[LX-200]\nPrnDll=ormel_lx_driver.so\nTrayIconEndTime=1000\n[English]\nResDll=ormel_lx_en.so\n";

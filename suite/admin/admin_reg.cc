@@ -232,7 +232,9 @@ int Delete(const std::vector<std::string>& args) {
       RegCloseKey(key);
     }
   } else {
-    if (path.empty()) return Fail("a root cannot be deleted");
+    if (path.find_first_not_of('\\') == std::string::npos) {
+      return Fail("a root cannot be deleted");
+    }
     status = DeleteRegTree(root, path);
   }
   return status == ERROR_SUCCESS ? 0 : Fail(args[1] + ": " + Describe(status));

@@ -259,6 +259,7 @@ TEST_F(RegFile, AdminDeleteAndSetTakeTheirArgumentsLiterally) {
   std::string out;
   for (const char* root : {"'HKLM'", "'HKLM\\'", "'HKLM\\\\'", "'HKEY_LOCAL_MACHINE\\\\\\'"}) {
     EXPECT_EQ(Admin(std::string("reg delete ") + root, &out), 1) << root;
+    EXPECT_NE(out.find("a root cannot be deleted"), std::string::npos) << out;
   }
   EXPECT_EQ(
       Admin("reg get 'HKLM\\Software\\Microsoft\\Windows\\CurrentVersion' ProgramFilesDir", &out),

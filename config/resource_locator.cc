@@ -60,11 +60,12 @@ int ResourceLocator::GetProgramFilesFolder() {
                     KEY_READ, &key) != ERROR_SUCCESS) {
     return 0;
   }
-  char text[520] = {};
-  DWORD size = sizeof text - 1;
+  char text[521] = {};  // a 520-byte read, always terminated
+  DWORD size = 520;
   if (RegQueryValueExA(key, "ProgramFilesDir", nullptr, nullptr, reinterpret_cast<BYTE*>(text),
                        &size) == ERROR_SUCCESS) {
-    std::memcpy(m_szProgramFiles, text, sizeof text);
+    text[sizeof m_szProgramFiles - 1] = '\0';
+    std::memcpy(m_szProgramFiles, text, sizeof m_szProgramFiles);
   }
   RegCloseKey(key);
   return static_cast<int>(std::strlen(m_szProgramFiles));

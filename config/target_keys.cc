@@ -29,10 +29,12 @@ bool SubKeyAt(HKEY key, DWORD index, char* name) {
   return name[0] != '\0';
 }
 
-// Reads Name into a 260-byte buffer that ends terminated.
-bool ReadName(HKEY key, char* name) {
-  std::memset(name, 0, kText);
-  DWORD size = kText - 1;
+// Reads Name (up to 260 bytes, so a 259-character name with its
+// terminator fits) into a buffer one byte larger, so it ends terminated
+// even when the value was stored without a terminator.
+bool ReadName(HKEY key, char (&name)[kText + 1]) {
+  std::memset(name, 0, sizeof name);
+  DWORD size = kText;
   return RegQueryValueExA(key, "Name", nullptr, nullptr, reinterpret_cast<BYTE*>(name), &size) ==
          ERROR_SUCCESS;
 }
@@ -77,7 +79,7 @@ int FindTargetKey(LPCSTR name, int portList, LPSTR keyPath) {
   for (DWORD index = 0; SubKeyAt(listKey, index, sub); ++index) {
     HKEY key = nullptr;
     if (RegOpenKeyExA(listKey, sub, 0, KEY_READ, &key) != ERROR_SUCCESS) continue;
-    char stored[kText];
+    char stored[kText + 1];
     const bool read = ReadName(key, stored);
     RegCloseKey(key);
     if (read && lstrcmpiA(stored, name != nullptr ? name : "") == 0) {
@@ -103,7 +105,10 @@ int GetTargetKey(LPCSTR printerName, LPCSTR portName, LPCSTR modelName, int* por
 int RegisterTarget(LPCSTR printerName, LPCSTR portName, LPCSTR modelName, int portList,
                    LPSTR keyPath) {
   SweepTargets();
-  if (CreateTargetKey(portList == 1 ? portName : printerName, portList, keyPath) != 0) return 1;
+  // Only a flag of 1 means the port list here; any other value the printer
+  // list, keyed by the printer name.
+  const int list = portList == 1 ? 1 : 0;
+  if (CreateTargetKey(list == 1 ? portName : printerName, list, keyPath) != 0) return 1;
   char driver[kText] = {};
   GetPrinterDriverName(printerName != nullptr ? printerName : "", driver);
   char dllPath[kText] = {};
@@ -211,7 +216,7 @@ int SweepTargets() {
   for (DWORD index = 0; SubKeyAt(list, index, sub); ++index) {
     HKEY key = nullptr;
     if (RegOpenKeyExA(list, sub, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) continue;
-    char name[kText];
+    char name[kText + 1];
     const bool stale = !ReadName(key, name) || name[0] == '\0' || PrinterIsGone(name);
     RegCloseKey(key);
     if (stale) {
@@ -227,7 +232,7 @@ int SweepTargets() {
   for (DWORD index = 0; SubKeyAt(list, index, sub); ++index) {
     HKEY key = nullptr;
     if (RegOpenKeyExA(list, sub, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) continue;
-    char name[kText];
+    char name[kText + 1];
     if (!ReadName(key, name) || name[0] == '\0') {
       char path[kText];
       JoinPath(path, kPortTargets, sub);

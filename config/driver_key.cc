@@ -16,7 +16,9 @@ constexpr size_t kText = 260;
 // profile -> install folder -> profile cycle) fails at once.
 bool g_profileLookUp = false;
 
-bool Empty(LPCSTR text) { return text == nullptr || text[0] == '\0'; }
+bool Empty(LPCSTR text) {
+  return text == nullptr || text[0] == '\0';
+}
 
 // The driver's key path; false when it would not fit the 260-byte buffer.
 bool DriverKeyPath(LPCSTR driverName, char* path) {
@@ -86,7 +88,8 @@ int FindDriverProgram(LPSTR out, LPCSTR valueName, LPCSTR defaultFile, LPCSTR dr
   }
   char folder[kText];
   if (GetInstallPath(folder, driverName, modelName) == 0 || folder[0] == '\0') return 0;
-  const int n = std::snprintf(out, kText, "%s%s", folder, defaultFile != nullptr ? defaultFile : "");
+  const int n =
+      std::snprintf(out, kText, "%s%s", folder, defaultFile != nullptr ? defaultFile : "");
   if (n < 0 || static_cast<size_t>(n) >= kText) return 0;  // would not fit: refused
   if (FileExists(out) == 0) return 0;
   char keyPath[kText];
@@ -149,7 +152,7 @@ int GetProfilePath(LPSTR out, LPCSTR driverName, LPCSTR modelName) {
   char text[kText + 1];
   ReadText(key, modelName, text);  // a missing value leaves it empty
   RegCloseKey(key);
-  text[kText - 1] = '\0';         // a 260-byte value without a terminator: cut
+  text[kText - 1] = '\0';  // a 260-byte value without a terminator: cut
   std::memcpy(out, text, kText);
   return 1;
 }

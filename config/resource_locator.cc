@@ -56,8 +56,8 @@ int ResourceLocator::ReadResourceName(LPCSTR profilePath, LPCSTR keyName) {
 int ResourceLocator::GetProgramFilesFolder() {
   m_szProgramFiles[0] = '\0';
   HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion", 0,
-                    KEY_READ, &key) != ERROR_SUCCESS) {
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion", 0, KEY_READ,
+                    &key) != ERROR_SUCCESS) {
     return 0;
   }
   char text[521] = {};  // a 520-byte read, always terminated

@@ -18,7 +18,9 @@ namespace {
 constexpr size_t kText = 260;
 constexpr int kLastSerial = 2147483646;
 
-const char* ListPath(int portList) { return portList ? kPortTargets : kPrinterTargets; }
+const char* ListPath(int portList) {
+  return portList ? kPortTargets : kPrinterTargets;
+}
 
 // The subkey name at an index, or false at the end (or an empty name).
 bool SubKeyAt(HKEY key, DWORD index, char* name) {
@@ -65,7 +67,7 @@ bool PrinterIsGone(const char* name) {
     }
     std::free(record);
   }
-  ClosePrinter(handle);
+  if (handle != nullptr) ClosePrinter(handle);
   return incomplete;
 }
 
@@ -121,9 +123,9 @@ int RegisterTarget(LPCSTR printerName, LPCSTR portName, LPCSTR modelName, int po
     FreeLibrary(library);
     return 5;
   }
-  const int result = fill(printerName != nullptr ? printerName : "", driver,
-                          portName != nullptr ? portName : "", modelName != nullptr ? modelName : "",
-                          0, 0, 0);
+  const int result =
+      fill(printerName != nullptr ? printerName : "", driver, portName != nullptr ? portName : "",
+           modelName != nullptr ? modelName : "", 0, 0, 0);
   FreeLibrary(library);
   return result;
 }
@@ -176,7 +178,8 @@ int CreateTargetKey(LPCSTR name, int portList, LPSTR keyPath) {
 
 int DeleteKeyTree(LPCSTR keyPath) {
   HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_CURRENT_USER, keyPath, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return -1;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, keyPath, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+    return -1;
   // Index 0 again and again, since each deletion moves the next subkey into
   // its place; a subkey that stays after its deletion ends the walk rather
   // than looping on it.
@@ -199,7 +202,8 @@ int DeleteKeyTree(LPCSTR keyPath) {
 
 int RetireTargetKey(LPCSTR keyPath) {
   HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_CURRENT_USER, keyPath, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return -1;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, keyPath, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+    return -1;
   const DWORD retired = 255;
   RegSetValueExA(key, "Setting", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&retired), 4);
   RegCloseKey(key);
@@ -209,7 +213,8 @@ int RetireTargetKey(LPCSTR keyPath) {
 
 int SweepTargets() {
   HKEY list = nullptr;
-  if (RegOpenKeyExA(HKEY_CURRENT_USER, kPrinterTargets, 0, KEY_ALL_ACCESS, &list) != ERROR_SUCCESS) {
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, kPrinterTargets, 0, KEY_ALL_ACCESS, &list) !=
+      ERROR_SUCCESS) {
     return -1;
   }
   char sub[kText];

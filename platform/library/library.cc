@@ -32,7 +32,9 @@ class Module : public KernelObject {
 
 }  // namespace
 
-const char* LastLibraryError() { return t_lastError.c_str(); }
+const char* LastLibraryError() {
+  return t_lastError.c_str();
+}
 
 const char* ModulePath(HMODULE module) {
   auto* m = LookUpHandleAs<Module>(module);
@@ -52,11 +54,11 @@ bool ExportExtent(HMODULE module, const char* name, const void** address, size_t
   // dlsym also searches the library's dependencies: a symbol found in
   // another object, or one without a recorded size (declared in assembly,
   // say), gives no extent to trust.
-  if (symbol == nullptr ||
-      dladdr1(symbol, &info, &found, RTLD_DL_SYMENT) == 0 || found == nullptr ||
-      static_cast<const ElfW(Sym)*>(found)->st_size == 0 || info.dli_saddr != symbol ||
-      dlinfo(m->handle(), RTLD_DI_LINKMAP, &own) != 0 || own == nullptr ||
-      info.dli_fname == nullptr || std::strcmp(info.dli_fname, own->l_name) != 0) {
+  if (symbol == nullptr || dladdr1(symbol, &info, &found, RTLD_DL_SYMENT) == 0 ||
+      found == nullptr || static_cast<const ElfW(Sym)*>(found)->st_size == 0 ||
+      info.dli_saddr != symbol || dlinfo(m->handle(), RTLD_DI_LINKMAP, &own) != 0 ||
+      own == nullptr || info.dli_fname == nullptr ||
+      std::strcmp(info.dli_fname, own->l_name) != 0) {
     SetLastError(ERROR_PROC_NOT_FOUND);
     return false;
   }

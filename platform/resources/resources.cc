@@ -34,7 +34,8 @@ class Reader {
   bool U32(uint32_t* v) {
     if (pos_ + 4 > size_) return false;
     *v = static_cast<uint32_t>(data_[pos_]) | static_cast<uint32_t>(data_[pos_ + 1]) << 8 |
-         static_cast<uint32_t>(data_[pos_ + 2]) << 16 | static_cast<uint32_t>(data_[pos_ + 3]) << 24;
+         static_cast<uint32_t>(data_[pos_ + 2]) << 16 |
+         static_cast<uint32_t>(data_[pos_ + 3]) << 24;
     pos_ += 4;
     return true;
   }
@@ -346,8 +347,7 @@ int LoadStringA(HINSTANCE module, UINT id, LPSTR buffer, int size) {
   if (buffer == nullptr || size <= 0) return 0;
   buffer[0] = '\0';
   kel3::Bundle b;
-  const kel3::RawEntry* e =
-      kel3::FindIn(module, kel3::bundle::kString, MAKEINTRESOURCEA(id), &b);
+  const kel3::RawEntry* e = kel3::FindIn(module, kel3::bundle::kString, MAKEINTRESOURCEA(id), &b);
   if (e == nullptr) {
     SetLastError(ERROR_RESOURCE_NAME_NOT_FOUND);
     return 0;

@@ -20,8 +20,8 @@
 // Menu `name` (MAKEINTRESOURCEA(id)) as a new menu, or null.
 HMENU LoadMenuA(HINSTANCE module, LPCSTR name);
 // Icon or bitmap `name` scaled to cx x cy (0: its own size); null when
-// missing or for a type other than IMAGE_ICON and IMAGE_BITMAP. The result is an HICON for IMAGE_ICON, an HBITMAP for
-// IMAGE_BITMAP.
+// missing or for a type other than IMAGE_ICON and IMAGE_BITMAP. The result is an HICON for
+// IMAGE_ICON, an HBITMAP for IMAGE_BITMAP.
 HANDLE LoadImageA(HINSTANCE module, LPCSTR name, UINT type, int cx, int cy, UINT flags);
 // String `id` copied into buffer (at most size-1 bytes, cut before a
 // whole UTF-8 character, terminated); the number of bytes copied, 0 when

@@ -139,9 +139,12 @@ int main(int argc, char** argv) {
         const std::string text = Quoted(in, where);
         uint8_t flags = 0;
         for (std::string option; in >> option;) {
-          if (option == "default") flags |= kel3::bundle::kDefault;
-          else if (option == "grayed") flags |= kel3::bundle::kGrayed;
-          else Die(where, "unknown item option " + option);
+          if (option == "default")
+            flags |= kel3::bundle::kDefault;
+          else if (option == "grayed")
+            flags |= kel3::bundle::kGrayed;
+          else
+            Die(where, "unknown item option " + option);
         }
         MenuRecord(&menu->data, kel3::bundle::kItem, flags, id, text, where);
       } else {
@@ -151,7 +154,7 @@ int main(int argc, char** argv) {
     }
     uint32_t id = 0;
     if (!(in >> id)) Die(where, word + " needs an id");
-    const uint32_t type = word == "string" ? kel3::bundle::kString
+    const uint32_t type = word == "string"   ? kel3::bundle::kString
                           : word == "icon"   ? kel3::bundle::kIcon
                           : word == "bitmap" ? kel3::bundle::kBitmap
                                              : kel3::bundle::kMenu;
@@ -163,15 +166,18 @@ int main(int argc, char** argv) {
     if (word == "string") {
       const std::string text = Quoted(in, where);
       if (text.size() > kel3::bundle::kMaxStringLength) {
-        Die(where, "a string is longer than " + std::to_string(kel3::bundle::kMaxStringLength) +
-                       " bytes");
+        Die(where,
+            "a string is longer than " + std::to_string(kel3::bundle::kMaxStringLength) + " bytes");
       }
       entries.push_back({kel3::bundle::kString, id, Bytes(text.begin(), text.end())});
     } else if (word == "icon" || word == "bitmap") {
       std::string png;
       if (!(in >> png)) Die(where, word + " needs a PNG file");
-      entries.push_back({word == "icon" ? kel3::bundle::kIcon : kel3::bundle::kBitmap, id,
-                         ReadPng(folder + "/" + png, where)});
+      std::string path = folder;
+      path += '/';
+      path += png;
+      entries.push_back(
+          {word == "icon" ? kel3::bundle::kIcon : kel3::bundle::kBitmap, id, ReadPng(path, where)});
     } else if (word == "menu") {
       entries.push_back({kel3::bundle::kMenu, id, {}});
       menu = &entries.back();

@@ -1,12 +1,13 @@
 // Driver-key look-ups against a real hive and real files in a fresh prefix:
 // the look-up order, existence tests, write-backs and the profile cycle.
+#include "config/driver_key.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <fstream>
 #include <string>
 
-#include "config/driver_key.h"
 #include "platform/registry/registry.h"
 #include "tests/support/test_prefix.h"
 
@@ -101,7 +102,7 @@ TEST_F(DriverKey, StatusProgramFallsBackToTheInstallFolderAndIsWrittenBack) {
 }
 
 TEST_F(DriverKey, TheProfileCycleEndsAtTheGlobalProfileKey) {
-  SetDriver("ModelID", "M");  // the key exists, without Profile or InstallPath
+  SetDriver("ModelID", "M");                       // the key exists, without Profile or InstallPath
   EXPECT_EQ(GetProfilePath(out_, "Drv", "M"), 0);  // no global key either
   Set("software\\ORMEL\\KEL3\\Profile", "Other", "C:\\other.ini");
   ASSERT_EQ(GetProfilePath(out_, "Drv", "M"), 1);
@@ -165,17 +166,17 @@ TEST_F(DriverKey, ValuesAreReadAsTextUpTo259Characters) {
 TEST_F(DriverKey, WriteBacksGoOnlyIntoAnExistingKey) {
   EXPECT_EQ(WriteDriverValue("software\\ORMEL\\KEL3\\Driver\\None", "InstallPath", "C:\\x"), 0);
   HKEY key = nullptr;
-  EXPECT_NE(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "software\\ORMEL\\KEL3\\Driver\\None", 0, KEY_READ,
-                          &key),
-            ERROR_SUCCESS);
+  EXPECT_NE(
+      RegOpenKeyExA(HKEY_LOCAL_MACHINE, "software\\ORMEL\\KEL3\\Driver\\None", 0, KEY_READ, &key),
+      ERROR_SUCCESS);
   SetDriver("ModelID", "M");
   ASSERT_EQ(WriteDriverValue("software\\ORMEL\\KEL3\\Driver\\Drv", "Q_RRUN", "C:\\p.exe"), 1);
   DWORD type = 0;
   char text[32] = {};
   DWORD size = sizeof text;
-  ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "software\\ORMEL\\KEL3\\Driver\\Drv", 0, KEY_READ,
-                          &key),
-            ERROR_SUCCESS);
+  ASSERT_EQ(
+      RegOpenKeyExA(HKEY_LOCAL_MACHINE, "software\\ORMEL\\KEL3\\Driver\\Drv", 0, KEY_READ, &key),
+      ERROR_SUCCESS);
   RegQueryValueExA(key, "Q_RRUN", nullptr, &type, reinterpret_cast<BYTE*>(text), &size);
   RegCloseKey(key);
   EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));

@@ -1,5 +1,7 @@
 // The resource library's path: the language sections by the user's
 // language, the language folder present and missing, the size protocol.
+#include "config/resource_locator.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -8,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "config/resource_locator.h"
 #include "platform/registry/registry.h"
 #include "tests/support/test_prefix.h"
 
@@ -60,8 +61,8 @@ TEST_F(Locator, ALanguageFolderIsUsedWhenItsFileExists) {
   // The folder's file is missing: the profile folder, untested.
   EXPECT_EQ(Path(), "C:\\Drv\\res_en.so");
   kel3::test::RunShell("mkdir -p '" + prefix_.DriveC("Program Files/ORMEL/Drv/Lang/0409") +
-                       "' && touch '" + prefix_.DriveC("Program Files/ORMEL/Drv/Lang/0409/res_en.so") +
-                       "'");
+                       "' && touch '" +
+                       prefix_.DriveC("Program Files/ORMEL/Drv/Lang/0409/res_en.so") + "'");
   EXPECT_EQ(Path(), "C:\\Program Files\\ORMEL\\Drv\\Lang\\0409\\res_en.so");
   SetLang(1033, 1033);
   EXPECT_EQ(Path(), "C:\\Drv\\res_en.so");
@@ -69,8 +70,8 @@ TEST_F(Locator, ALanguageFolderIsUsedWhenItsFileExists) {
 
 TEST_F(Locator, WithoutAChoiceOrProgramFilesThereIsNoLanguageFolder) {
   kel3::test::RunShell("mkdir -p '" + prefix_.DriveC("Program Files/ORMEL/Drv/Lang/0409") +
-                       "' && touch '" + prefix_.DriveC("Program Files/ORMEL/Drv/Lang/0409/res_en.so") +
-                       "'");
+                       "' && touch '" +
+                       prefix_.DriveC("Program Files/ORMEL/Drv/Lang/0409/res_en.so") + "'");
   SetLang(1041, 1033);
   ASSERT_EQ(Path(), "C:\\Program Files\\ORMEL\\Drv\\Lang\\0409\\res_en.so");
   // SelectLang alone: no language folder applies.
@@ -112,9 +113,9 @@ TEST_F(Locator, ALongProfileFolderSizesTheShorterLanguagePath) {
   EXPECT_EQ(std::string(buffer.data()), language);
   // One byte short of the larger length: refused, though the language path
   // would have fitted.
-  EXPECT_EQ(locator.ResolveResourcePath(profile, "Drv", "ResDll", buffer.data(), needed - 1,
-                                        &needed),
-            -1);
+  EXPECT_EQ(
+      locator.ResolveResourcePath(profile, "Drv", "ResDll", buffer.data(), needed - 1, &needed),
+      -1);
   SetString("software\\ORMEL\\KEL3\\Driver\\Drv", "Profile", profile);
   EXPECT_EQ(Path(), language);
 }
@@ -130,12 +131,14 @@ TEST_F(Locator, AProfileWithoutAPathGivesNoLibrary) {
 TEST_F(Locator, SizeProtocol) {
   ResourceLocator locator;
   int needed = 0;
-  EXPECT_EQ(locator.ResolveResourcePath("C:\\Drv\\X.INI", "Drv", "ResDll", nullptr, 0, &needed), -1);
+  EXPECT_EQ(locator.ResolveResourcePath("C:\\Drv\\X.INI", "Drv", "ResDll", nullptr, 0, &needed),
+            -1);
   EXPECT_EQ(needed, 16);  // "C:\Drv\" + "res_en.so"
   EXPECT_EQ(locator.ResolveResourcePath("C:\\Drv\\X.INI", "Drv", "ResDll", nullptr, 100, &needed),
             -2);
   char buffer[17] = {};
-  EXPECT_EQ(locator.ResolveResourcePath("C:\\Drv\\X.INI", "Drv", "ResDll", buffer, 16, &needed), 16);
+  EXPECT_EQ(locator.ResolveResourcePath("C:\\Drv\\X.INI", "Drv", "ResDll", buffer, 16, &needed),
+            16);
   EXPECT_STREQ(buffer, "C:\\Drv\\res_en.so");
   needed = 7;
   EXPECT_EQ(locator.ResolveResourcePath("C:\\Drv\\X.INI", "Drv", "NoKey", nullptr, 0, &needed), 0);

@@ -1,7 +1,10 @@
 // Target keys in a real user hive: serial reuse, look-up by Name, the sweep
 // (with its skip after a removal), the port list, the driver library's call
 // and the result codes 4 and 5.
+#include "config/target_keys.h"
+
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -11,9 +14,6 @@
 #include <string>
 #include <vector>
 
-#include <sqlite3.h>
-
-#include "config/target_keys.h"
 #include "platform/registry/registry.h"
 #include "platform/spooler/spooler.h"
 #include "platform/system/system.h"
@@ -75,8 +75,8 @@ class TargetKeys : public kel3::test::PrefixTest {
     if (RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
       return "(no key)";
     }
-    const LSTATUS read = RegQueryValueExA(key, name, nullptr, nullptr,
-                                          reinterpret_cast<BYTE*>(value), &size);
+    const LSTATUS read =
+        RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size);
     RegCloseKey(key);
     return read == ERROR_SUCCESS ? value : "(no value)";
   }
@@ -191,9 +191,10 @@ TEST_F(TargetKeys, APrinterWithoutItsDriverIsNotFullyInstalled) {
   ASSERT_EQ(kel3::AddSpoolerPrinter({"Half", "USB001", "ORMEL LX", ""}), 0u);
   ASSERT_EQ(kel3::AddSpoolerPrinter({"Whole", "USB002", "ORMEL LX", ""}), 0u);
   HKEY printer = nullptr;
-  ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Print\\Printers\\Half",
-                          0, KEY_ALL_ACCESS, &printer),
-            ERROR_SUCCESS);
+  ASSERT_EQ(
+      RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Print\\Printers\\Half",
+                    0, KEY_ALL_ACCESS, &printer),
+      ERROR_SUCCESS);
   ASSERT_EQ(RegDeleteValueA(printer, "Printer Driver"), ERROR_SUCCESS);
   RegCloseKey(printer);
   MakeKey(kPrinterTargets, 0, "Whole");
@@ -234,8 +235,8 @@ TEST_F(TargetKeys, AKeyThatCannotBeDeletedEndsTheWalk) {
   const std::string key = std::string(kPrinterTargets) + "\\P0000000000000000";
   for (const char* sub : {"\\A", "\\B\\C"}) {
     HKEY k = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, (key + sub).c_str(), 0, nullptr, 0,
-                              KEY_ALL_ACCESS, nullptr, &k, nullptr),
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, (key + sub).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, &k, nullptr),
               ERROR_SUCCESS);
     RegCloseKey(k);
   }

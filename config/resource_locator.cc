@@ -73,6 +73,7 @@ int ResourceLocator::GetProgramFilesFolder() {
 
 int ResourceLocator::GetLanguageFolder(LPCSTR driverName) {
   m_szLanguageFolder[0] = '\0';
+  if (driverName == nullptr) return 0;
   char keyPath[520];
   std::snprintf(keyPath, sizeof keyPath, "%s\\%s\\%s", "Software\\ORMEL\\Printer", driverName,
                 "Lang");
@@ -90,6 +91,7 @@ int ResourceLocator::GetLanguageFolder(LPCSTR driverName) {
 
 int ResourceLocator::ResolveResourcePath(LPCSTR profilePath, LPCSTR driverName, LPCSTR keyName,
                                          LPSTR buffer, int size, int* needed) {
+  if (profilePath == nullptr || keyName == nullptr) return 0;
   char folder[_MAX_DRIVE + _MAX_DIR] = {};
   if (std::strchr(profilePath, '\\') != nullptr) {
     char drive[_MAX_DRIVE];
@@ -124,6 +126,7 @@ int ResourceLocator::ResolveResourcePath(LPCSTR profilePath, LPCSTR driverName, 
 }
 
 int GetResourceDllPath(LPSTR out, LPCSTR driverName, LPCSTR modelName) {
+  if (out == nullptr) return 0;
   char profile[260];
   if (GetProfilePath(profile, driverName, modelName) == 0 || profile[0] == '\0') return 0;
   ResourceLocator locator;

@@ -85,7 +85,7 @@ int FindTargetKey(LPCSTR name, int portList, LPSTR keyPath) {
     const bool read = ReadName(key, stored);
     RegCloseKey(key);
     if (read && lstrcmpiA(stored, name != nullptr ? name : "") == 0) {
-      JoinPath(keyPath, list, sub);
+      if (keyPath != nullptr) JoinPath(keyPath, list, sub);
       RegCloseKey(listKey);
       return 0;
     }
@@ -159,7 +159,7 @@ int CreateTargetKey(LPCSTR name, int portList, LPSTR keyPath) {
       result = 2;
       break;
     }
-    std::snprintf(keyPath, kText, "%s", sub);
+    if (keyPath != nullptr) std::snprintf(keyPath, kText, "%s", sub);
     const DWORD zero = 0;
     const DWORD ten = 10;
     RegSetValueExA(key, "Setting", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&zero), 4);

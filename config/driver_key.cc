@@ -16,7 +16,9 @@ constexpr size_t kText = 260;
 // profile -> install folder -> profile cycle) fails at once.
 bool g_profileLookUp = false;
 
-bool Empty(LPCSTR text) { return text == nullptr || text[0] == '\0'; }
+bool Empty(LPCSTR text) {
+  return text == nullptr || text[0] == '\0';
+}
 
 // The driver's key path; false when it would not fit the 260-byte buffer.
 bool DriverKeyPath(LPCSTR driverName, char* path) {
@@ -24,10 +26,13 @@ bool DriverKeyPath(LPCSTR driverName, char* path) {
   return n > 0 && static_cast<size_t>(n) < kText;
 }
 
-// Reads a value as text into a 260-byte buffer that always ends terminated.
-bool ReadText(HKEY key, LPCSTR name, char* buffer) {
-  std::memset(buffer, 0, kText);
-  DWORD size = kText - 1;
+// Reads a value as text: up to 260 bytes, whatever its type, so a
+// 259-character path with its terminator fits. The buffer has one byte
+// more than the read may fill, so a value stored without a terminator
+// still ends terminated.
+bool ReadText(HKEY key, LPCSTR name, char (&buffer)[kText + 1]) {
+  std::memset(buffer, 0, sizeof buffer);
+  DWORD size = kText;
   return RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &size) ==
          ERROR_SUCCESS;
 }
@@ -52,11 +57,13 @@ int ReadDriverValue(LPSTR out, LPCSTR valueName, LPCSTR driverName, LPCSTR model
   if (!DriverKeyPath(driverName, path)) return 0;
   HKEY key = nullptr;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key) != ERROR_SUCCESS) return 0;
-  char text[kText];
+  char text[kText + 1];
   const bool read = ReadText(key, valueName, text);
   RegCloseKey(key);
   if (!read) return 0;
-  std::memcpy(out, text, kText);
+  // A 260-byte value without a terminator does not fit the caller's buffer.
+  if (std::strlen(text) >= kText) return 0;
+  std::memcpy(out, text, std::strlen(text) + 1);
   return 1;
 }
 
@@ -81,7 +88,8 @@ int FindDriverProgram(LPSTR out, LPCSTR valueName, LPCSTR defaultFile, LPCSTR dr
   }
   char folder[kText];
   if (GetInstallPath(folder, driverName, modelName) == 0 || folder[0] == '\0') return 0;
-  const int n = std::snprintf(out, kText, "%s%s", folder, defaultFile != nullptr ? defaultFile : "");
+  const int n =
+      std::snprintf(out, kText, "%s%s", folder, defaultFile != nullptr ? defaultFile : "");
   if (n < 0 || static_cast<size_t>(n) >= kText) return 0;  // would not fit: refused
   if (FileExists(out) == 0) return 0;
   char keyPath[kText];
@@ -141,9 +149,10 @@ int GetProfilePath(LPSTR out, LPCSTR driverName, LPCSTR modelName) {
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kGlobalProfileKey, 0, KEY_READ, &key) != ERROR_SUCCESS) {
     return 0;
   }
-  char text[kText];
+  char text[kText + 1];
   ReadText(key, modelName, text);  // a missing value leaves it empty
   RegCloseKey(key);
+  text[kText - 1] = '\0';  // a 260-byte value without a terminator: cut
   std::memcpy(out, text, kText);
   return 1;
 }

@@ -56,15 +56,16 @@ int ResourceLocator::ReadResourceName(LPCSTR profilePath, LPCSTR keyName) {
 int ResourceLocator::GetProgramFilesFolder() {
   m_szProgramFiles[0] = '\0';
   HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion", 0,
-                    KEY_READ, &key) != ERROR_SUCCESS) {
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion", 0, KEY_READ,
+                    &key) != ERROR_SUCCESS) {
     return 0;
   }
-  char text[520] = {};
-  DWORD size = sizeof text - 1;
+  char text[521] = {};  // a 520-byte read, always terminated
+  DWORD size = 520;
   if (RegQueryValueExA(key, "ProgramFilesDir", nullptr, nullptr, reinterpret_cast<BYTE*>(text),
                        &size) == ERROR_SUCCESS) {
-    std::memcpy(m_szProgramFiles, text, sizeof text);
+    text[sizeof m_szProgramFiles - 1] = '\0';
+    std::memcpy(m_szProgramFiles, text, sizeof m_szProgramFiles);
   }
   RegCloseKey(key);
   return static_cast<int>(std::strlen(m_szProgramFiles));
@@ -72,6 +73,7 @@ int ResourceLocator::GetProgramFilesFolder() {
 
 int ResourceLocator::GetLanguageFolder(LPCSTR driverName) {
   m_szLanguageFolder[0] = '\0';
+  if (driverName == nullptr) return 0;
   char keyPath[520];
   std::snprintf(keyPath, sizeof keyPath, "%s\\%s\\%s", "Software\\ORMEL\\Printer", driverName,
                 "Lang");
@@ -89,6 +91,7 @@ int ResourceLocator::GetLanguageFolder(LPCSTR driverName) {
 
 int ResourceLocator::ResolveResourcePath(LPCSTR profilePath, LPCSTR driverName, LPCSTR keyName,
                                          LPSTR buffer, int size, int* needed) {
+  if (profilePath == nullptr || keyName == nullptr) return 0;
   char folder[_MAX_DRIVE + _MAX_DIR] = {};
   if (std::strchr(profilePath, '\\') != nullptr) {
     char drive[_MAX_DRIVE];
@@ -123,6 +126,7 @@ int ResourceLocator::ResolveResourcePath(LPCSTR profilePath, LPCSTR driverName, 
 }
 
 int GetResourceDllPath(LPSTR out, LPCSTR driverName, LPCSTR modelName) {
+  if (out == nullptr) return 0;
   char profile[260];
   if (GetProfilePath(profile, driverName, modelName) == 0 || profile[0] == '\0') return 0;
   ResourceLocator locator;

@@ -18,7 +18,9 @@ namespace {
 constexpr size_t kText = 260;
 constexpr int kLastSerial = 2147483646;
 
-const char* ListPath(int portList) { return portList ? kPortTargets : kPrinterTargets; }
+const char* ListPath(int portList) {
+  return portList ? kPortTargets : kPrinterTargets;
+}
 
 // The subkey name at an index, or false at the end (or an empty name).
 bool SubKeyAt(HKEY key, DWORD index, char* name) {
@@ -29,10 +31,12 @@ bool SubKeyAt(HKEY key, DWORD index, char* name) {
   return name[0] != '\0';
 }
 
-// Reads Name into a 260-byte buffer that ends terminated.
-bool ReadName(HKEY key, char* name) {
-  std::memset(name, 0, kText);
-  DWORD size = kText - 1;
+// Reads Name (up to 260 bytes, so a 259-character name with its
+// terminator fits) into a buffer one byte larger, so it ends terminated
+// even when the value was stored without a terminator.
+bool ReadName(HKEY key, char (&name)[kText + 1]) {
+  std::memset(name, 0, sizeof name);
+  DWORD size = kText;
   return RegQueryValueExA(key, "Name", nullptr, nullptr, reinterpret_cast<BYTE*>(name), &size) ==
          ERROR_SUCCESS;
 }
@@ -63,7 +67,7 @@ bool PrinterIsGone(const char* name) {
     }
     std::free(record);
   }
-  ClosePrinter(handle);
+  if (handle != nullptr) ClosePrinter(handle);
   return incomplete;
 }
 
@@ -77,11 +81,11 @@ int FindTargetKey(LPCSTR name, int portList, LPSTR keyPath) {
   for (DWORD index = 0; SubKeyAt(listKey, index, sub); ++index) {
     HKEY key = nullptr;
     if (RegOpenKeyExA(listKey, sub, 0, KEY_READ, &key) != ERROR_SUCCESS) continue;
-    char stored[kText];
+    char stored[kText + 1];
     const bool read = ReadName(key, stored);
     RegCloseKey(key);
     if (read && lstrcmpiA(stored, name != nullptr ? name : "") == 0) {
-      JoinPath(keyPath, list, sub);
+      if (keyPath != nullptr) JoinPath(keyPath, list, sub);
       RegCloseKey(listKey);
       return 0;
     }
@@ -103,7 +107,10 @@ int GetTargetKey(LPCSTR printerName, LPCSTR portName, LPCSTR modelName, int* por
 int RegisterTarget(LPCSTR printerName, LPCSTR portName, LPCSTR modelName, int portList,
                    LPSTR keyPath) {
   SweepTargets();
-  if (CreateTargetKey(portList == 1 ? portName : printerName, portList, keyPath) != 0) return 1;
+  // Only a flag of 1 means the port list here; any other value the printer
+  // list, keyed by the printer name.
+  const int list = portList == 1 ? 1 : 0;
+  if (CreateTargetKey(list == 1 ? portName : printerName, list, keyPath) != 0) return 1;
   char driver[kText] = {};
   GetPrinterDriverName(printerName != nullptr ? printerName : "", driver);
   char dllPath[kText] = {};
@@ -116,9 +123,9 @@ int RegisterTarget(LPCSTR printerName, LPCSTR portName, LPCSTR modelName, int po
     FreeLibrary(library);
     return 5;
   }
-  const int result = fill(printerName != nullptr ? printerName : "", driver,
-                          portName != nullptr ? portName : "", modelName != nullptr ? modelName : "",
-                          0, 0, 0);
+  const int result =
+      fill(printerName != nullptr ? printerName : "", driver, portName != nullptr ? portName : "",
+           modelName != nullptr ? modelName : "", 0, 0, 0);
   FreeLibrary(library);
   return result;
 }
@@ -152,7 +159,7 @@ int CreateTargetKey(LPCSTR name, int portList, LPSTR keyPath) {
       result = 2;
       break;
     }
-    std::snprintf(keyPath, kText, "%s", sub);
+    if (keyPath != nullptr) std::snprintf(keyPath, kText, "%s", sub);
     const DWORD zero = 0;
     const DWORD ten = 10;
     RegSetValueExA(key, "Setting", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&zero), 4);
@@ -171,7 +178,8 @@ int CreateTargetKey(LPCSTR name, int portList, LPSTR keyPath) {
 
 int DeleteKeyTree(LPCSTR keyPath) {
   HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_CURRENT_USER, keyPath, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return -1;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, keyPath, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+    return -1;
   // Index 0 again and again, since each deletion moves the next subkey into
   // its place; a subkey that stays after its deletion ends the walk rather
   // than looping on it.
@@ -194,7 +202,8 @@ int DeleteKeyTree(LPCSTR keyPath) {
 
 int RetireTargetKey(LPCSTR keyPath) {
   HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_CURRENT_USER, keyPath, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return -1;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, keyPath, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+    return -1;
   const DWORD retired = 255;
   RegSetValueExA(key, "Setting", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&retired), 4);
   RegCloseKey(key);
@@ -204,14 +213,15 @@ int RetireTargetKey(LPCSTR keyPath) {
 
 int SweepTargets() {
   HKEY list = nullptr;
-  if (RegOpenKeyExA(HKEY_CURRENT_USER, kPrinterTargets, 0, KEY_ALL_ACCESS, &list) != ERROR_SUCCESS) {
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, kPrinterTargets, 0, KEY_ALL_ACCESS, &list) !=
+      ERROR_SUCCESS) {
     return -1;
   }
   char sub[kText];
   for (DWORD index = 0; SubKeyAt(list, index, sub); ++index) {
     HKEY key = nullptr;
     if (RegOpenKeyExA(list, sub, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) continue;
-    char name[kText];
+    char name[kText + 1];
     const bool stale = !ReadName(key, name) || name[0] == '\0' || PrinterIsGone(name);
     RegCloseKey(key);
     if (stale) {
@@ -227,7 +237,7 @@ int SweepTargets() {
   for (DWORD index = 0; SubKeyAt(list, index, sub); ++index) {
     HKEY key = nullptr;
     if (RegOpenKeyExA(list, sub, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) continue;
-    char name[kText];
+    char name[kText + 1];
     if (!ReadName(key, name) || name[0] == '\0') {
       char path[kText];
       JoinPath(path, kPortTargets, sub);

@@ -2,7 +2,9 @@
 #include "platform/library/library.h"
 
 #include <dlfcn.h>
+#include <link.h>
 
+#include <cstring>
 #include <string>
 
 #include "platform/base/handles.h"
@@ -30,11 +32,39 @@ class Module : public KernelObject {
 
 }  // namespace
 
-const char* LastLibraryError() { return t_lastError.c_str(); }
+const char* LastLibraryError() {
+  return t_lastError.c_str();
+}
 
 const char* ModulePath(HMODULE module) {
   auto* m = LookUpHandleAs<Module>(module);
   return m != nullptr ? m->path().c_str() : "";
+}
+
+bool ExportExtent(HMODULE module, const char* name, const void** address, size_t* size) {
+  auto* m = LookUpHandleAs<Module>(module);
+  if (m == nullptr || name == nullptr || address == nullptr || size == nullptr) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return false;
+  }
+  void* symbol = dlsym(m->handle(), name);
+  Dl_info info{};
+  void* found = nullptr;  // the symbol's ElfW(Sym) entry
+  link_map* own = nullptr;
+  // dlsym also searches the library's dependencies: a symbol found in
+  // another object, or one without a recorded size (declared in assembly,
+  // say), gives no extent to trust.
+  if (symbol == nullptr || dladdr1(symbol, &info, &found, RTLD_DL_SYMENT) == 0 ||
+      found == nullptr || static_cast<const ElfW(Sym)*>(found)->st_size == 0 ||
+      info.dli_saddr != symbol || dlinfo(m->handle(), RTLD_DI_LINKMAP, &own) != 0 ||
+      own == nullptr || info.dli_fname == nullptr ||
+      std::strcmp(info.dli_fname, own->l_name) != 0) {
+    SetLastError(ERROR_PROC_NOT_FOUND);
+    return false;
+  }
+  *address = symbol;
+  *size = static_cast<size_t>(static_cast<const ElfW(Sym)*>(found)->st_size);
+  return true;
 }
 
 }  // namespace kel3

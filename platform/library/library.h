@@ -3,6 +3,8 @@
 // copied out of it (menus, icons, texts) stays valid after that.
 #pragma once
 
+#include <cstddef>
+
 #include "platform/base/win32.h"
 
 // A generic function pointer: cast to the export's real type before the call.
@@ -23,4 +25,9 @@ namespace kel3 {
 const char* LastLibraryError();
 // The host path a loaded module came from (for tools), or "".
 const char* ModulePath(HMODULE module);
+// An exported data symbol with the size the library's own symbol table
+// gives it: the bytes a reader may touch, whatever a length the library
+// declares elsewhere claims. False (ERROR_PROC_NOT_FOUND) when the module
+// does not define the symbol itself or records no size for it.
+bool ExportExtent(HMODULE module, const char* name, const void** address, size_t* size);
 }  // namespace kel3

@@ -3,7 +3,8 @@
 // program owns: menus (DestroyMenu), icons (DestroyIcon), bitmaps
 // (DeleteObject) and texts stay valid after FreeLibrary. A bundle whose
 // offsets, lengths or sizes do not add up is refused whole: nothing is read
-// outside it.
+// outside it, nor outside the bytes the library's symbol table gives the
+// bundle (whatever length the library declares).
 #pragma once
 
 #include <cstdint>
@@ -19,11 +20,12 @@
 // Menu `name` (MAKEINTRESOURCEA(id)) as a new menu, or null.
 HMENU LoadMenuA(HINSTANCE module, LPCSTR name);
 // Icon or bitmap `name` scaled to cx x cy (0: its own size); null when
-// missing. The result is an HICON for IMAGE_ICON, an HBITMAP for
-// IMAGE_BITMAP.
+// missing or for a type other than IMAGE_ICON and IMAGE_BITMAP. The result is an HICON for
+// IMAGE_ICON, an HBITMAP for IMAGE_BITMAP.
 HANDLE LoadImageA(HINSTANCE module, LPCSTR name, UINT type, int cx, int cy, UINT flags);
-// String `id` copied into buffer (at most size-1 bytes, terminated); the
-// number of bytes copied, 0 when missing.
+// String `id` copied into buffer (at most size-1 bytes, cut before a
+// whole UTF-8 character, terminated); the number of bytes copied, 0 when
+// missing.
 int LoadStringA(HINSTANCE module, UINT id, LPSTR buffer, int size);
 // Bitmap `name` at its own size, or null.
 HBITMAP LoadBitmapA(HINSTANCE module, LPCSTR name);

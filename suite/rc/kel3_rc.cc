@@ -69,7 +69,9 @@ std::string Quoted(std::istringstream& in, const std::string& where) {
   Die(where, "unterminated text");
 }
 
-void MenuRecord(Bytes* out, uint8_t kind, uint8_t flags, uint32_t id, const std::string& text) {
+void MenuRecord(Bytes* out, uint8_t kind, uint8_t flags, uint32_t id, const std::string& text,
+                const std::string& where) {
+  if (text.size() > 0xFFFF) Die(where, "a menu text is longer than 65535 bytes");
   out->push_back(kind);
   out->push_back(flags);
   Put32(out, id);
@@ -86,9 +88,22 @@ struct Entry {
 
 }  // namespace
 
+constexpr char kUsage[] =
+    "usage: kel3-rc SCRIPT PNG-FOLDER OUTPUT.c\n"
+    "Compiles a resource script and the PNG files it names (looked up in\n"
+    "PNG-FOLDER) into a C source file that defines a language resource\n"
+    "library's bundle. Script lines:\n"
+    "  string ID \"text\"      icon ID file.png      bitmap ID file.png\n"
+    "  menu ID ... end       with popup \"text\" ... end, item ID \"text\"\n"
+    "                        [default] [grayed], separator\n";
+
 int main(int argc, char** argv) {
+  if (argc == 2 && (std::string(argv[1]) == "--help" || std::string(argv[1]) == "-h")) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
   if (argc != 4) {
-    std::fprintf(stderr, "usage: kel3-rc SCRIPT PNG-FOLDER OUTPUT.c\n");
+    std::fputs(kUsage, stderr);
     return 2;
   }
   const std::string script = argv[1];
@@ -109,25 +124,29 @@ int main(int argc, char** argv) {
         if (depth == 0) {
           menu = nullptr;
         } else {
-          MenuRecord(&menu->data, kel3::bundle::kPopupEnd, 0, 0, "");
+          MenuRecord(&menu->data, kel3::bundle::kPopupEnd, 0, 0, "", where);
           --depth;
         }
       } else if (word == "popup") {
-        MenuRecord(&menu->data, kel3::bundle::kPopupStart, 0, 0, Quoted(in, where));
+        if (depth == 8) Die(where, "popups nest deeper than 8 levels");
+        MenuRecord(&menu->data, kel3::bundle::kPopupStart, 0, 0, Quoted(in, where), where);
         ++depth;
       } else if (word == "separator") {
-        MenuRecord(&menu->data, kel3::bundle::kSeparator, 0, 0, "");
+        MenuRecord(&menu->data, kel3::bundle::kSeparator, 0, 0, "", where);
       } else if (word == "item") {
         uint32_t id = 0;
         if (!(in >> id)) Die(where, "item needs an id");
         const std::string text = Quoted(in, where);
         uint8_t flags = 0;
         for (std::string option; in >> option;) {
-          if (option == "default") flags |= kel3::bundle::kDefault;
-          else if (option == "grayed") flags |= kel3::bundle::kGrayed;
-          else Die(where, "unknown item option " + option);
+          if (option == "default")
+            flags |= kel3::bundle::kDefault;
+          else if (option == "grayed")
+            flags |= kel3::bundle::kGrayed;
+          else
+            Die(where, "unknown item option " + option);
         }
-        MenuRecord(&menu->data, kel3::bundle::kItem, flags, id, text);
+        MenuRecord(&menu->data, kel3::bundle::kItem, flags, id, text, where);
       } else {
         Die(where, "unknown menu line " + word);
       }
@@ -135,14 +154,30 @@ int main(int argc, char** argv) {
     }
     uint32_t id = 0;
     if (!(in >> id)) Die(where, word + " needs an id");
+    const uint32_t type = word == "string"   ? kel3::bundle::kString
+                          : word == "icon"   ? kel3::bundle::kIcon
+                          : word == "bitmap" ? kel3::bundle::kBitmap
+                                             : kel3::bundle::kMenu;
+    for (const Entry& e : entries) {
+      // The loader takes the first of two entries with one id: the second
+      // would never be seen, which is a mistake in the script.
+      if (e.type == type && e.id == id) Die(where, word + " " + std::to_string(id) + " twice");
+    }
     if (word == "string") {
       const std::string text = Quoted(in, where);
+      if (text.size() > kel3::bundle::kMaxStringLength) {
+        Die(where,
+            "a string is longer than " + std::to_string(kel3::bundle::kMaxStringLength) + " bytes");
+      }
       entries.push_back({kel3::bundle::kString, id, Bytes(text.begin(), text.end())});
     } else if (word == "icon" || word == "bitmap") {
       std::string png;
       if (!(in >> png)) Die(where, word + " needs a PNG file");
-      entries.push_back({word == "icon" ? kel3::bundle::kIcon : kel3::bundle::kBitmap, id,
-                         ReadPng(folder + "/" + png, where)});
+      std::string path = folder;
+      path += '/';
+      path += png;
+      entries.push_back(
+          {word == "icon" ? kel3::bundle::kIcon : kel3::bundle::kBitmap, id, ReadPng(path, where)});
     } else if (word == "menu") {
       entries.push_back({kel3::bundle::kMenu, id, {}});
       menu = &entries.back();

@@ -10,7 +10,8 @@
 extern "C" __attribute__((visibility("default"))) int PrSetRegDefaultValue(
     LPCSTR printer, LPCSTR /*driver*/, LPCSTR port, LPCSTR /*model*/, DWORD /*reserved1*/,
     DWORD /*reserved2*/, DWORD /*reserved3*/) {
-  const bool byPort = (printer == nullptr || printer[0] == '\0') && port != nullptr && port[0] != '\0';
+  const bool byPort =
+      (printer == nullptr || printer[0] == '\0') && port != nullptr && port[0] != '\0';
   char path[260] = {};
   if (FindTargetKey(byPort ? port : printer, byPort ? 1 : 0, path) != 0) return 1;
   HKEY key = nullptr;
@@ -18,7 +19,8 @@ extern "C" __attribute__((visibility("default"))) int PrSetRegDefaultValue(
   const DWORD enable = 1;
   const DWORD selected = 0;
   RegSetValueExA(key, "TrayIconEnable", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&enable), 4);
-  RegSetValueExA(key, "TrayIconSelected", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&selected), 4);
+  RegSetValueExA(key, "TrayIconSelected", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&selected),
+                 4);
   RegCloseKey(key);
   return 0;
 }

@@ -1,12 +1,13 @@
 // Driver-key look-ups against a real hive and real files in a fresh prefix:
 // the look-up order, existence tests, write-backs and the profile cycle.
+#include "config/driver_key.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <fstream>
 #include <string>
 
-#include "config/driver_key.h"
 #include "platform/registry/registry.h"
 #include "tests/support/test_prefix.h"
 
@@ -101,7 +102,7 @@ TEST_F(DriverKey, StatusProgramFallsBackToTheInstallFolderAndIsWrittenBack) {
 }
 
 TEST_F(DriverKey, TheProfileCycleEndsAtTheGlobalProfileKey) {
-  SetDriver("ModelID", "M");  // the key exists, without Profile or InstallPath
+  SetDriver("ModelID", "M");                       // the key exists, without Profile or InstallPath
   EXPECT_EQ(GetProfilePath(out_, "Drv", "M"), 0);  // no global key either
   Set("software\\ORMEL\\KEL3\\Profile", "Other", "C:\\other.ini");
   ASSERT_EQ(GetProfilePath(out_, "Drv", "M"), 1);
@@ -109,6 +110,86 @@ TEST_F(DriverKey, TheProfileCycleEndsAtTheGlobalProfileKey) {
   Set("software\\ORMEL\\KEL3\\Profile", "M", "C:\\not\\there.ini");
   ASSERT_EQ(GetProfilePath(out_, "Drv", "M"), 1);
   EXPECT_STREQ(out_, "C:\\not\\there.ini");  // taken without an existence test
+}
+
+TEST_F(DriverKey, AProfileLookUpStillWritesBackTheInstallFolder) {
+  // Profile names a missing file; the install-folder fallback cannot give a
+  // profile (a folder ending in "\\" is no file), but its write-back lands,
+  // and the global key ends the look-up.
+  File("Apps/Drv/a.txt");
+  SetDriver("Profile", "C:\\gone\\X.INI");
+  SetDriver("InstallPath", "C:\\Apps\\Drv\\");
+  Set("software\\ORMEL\\KEL3\\Profile", "M", "C:\\global\\M.INI");
+  ASSERT_EQ(GetProfilePath(out_, "Drv", "M"), 1);
+  EXPECT_STREQ(out_, "C:\\global\\M.INI");
+  EXPECT_EQ(Driver("InstallPath"), "C:\\Apps\\Drv");
+  EXPECT_EQ(Driver("Profile"), "C:\\gone\\X.INI");  // never written
+}
+
+TEST_F(DriverKey, TheInstallFolderComesFromTheGlobalProfileThroughTheCycle) {
+  // Neither Profile nor InstallPath: the install-folder look-up asks for the
+  // profile, whose own install-folder fallback is cut; the global key gives
+  // the profile, and its folder becomes InstallPath.
+  File("Global/M.INI");
+  SetDriver("ModelID", "M");
+  Set("software\\ORMEL\\KEL3\\Profile", "M", "C:\\Global\\M.INI");
+  ASSERT_EQ(GetInstallPath(out_, "Drv", "M"), 1);
+  EXPECT_STREQ(out_, "C:\\Global\\");
+  EXPECT_EQ(Driver("InstallPath"), "C:\\Global");
+}
+
+TEST_F(DriverKey, ValuesAreReadAsTextUpTo259Characters) {
+  const std::string longest = "C:\\" + std::string(256, 'd');  // 259 characters
+  SetDriver("Long", longest);
+  EXPECT_EQ(Driver("Long"), longest);
+  // A number is taken as its bytes, whatever its type.
+  HKEY key = nullptr;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "software\\ORMEL\\KEL3\\Driver\\Drv", 0,
+                          KEY_ALL_ACCESS, &key),
+            ERROR_SUCCESS);
+  const BYTE digits[] = {'4', '2', 0, 0};
+  RegSetValueExA(key, "Number", 0, REG_DWORD, digits, 4);
+  // 260 bytes without a terminator do not fit a 260-byte text.
+  const std::string full(260, 'x');
+  RegSetValueExA(key, "Full", 0, REG_BINARY, reinterpret_cast<const BYTE*>(full.data()), 260);
+  RegCloseKey(key);
+  EXPECT_EQ(Driver("Number"), "42");
+  EXPECT_EQ(Driver("Full"), "(none)");
+  // A missing value or key leaves the out text as it was.
+  std::strcpy(out_, "kept");
+  EXPECT_EQ(ReadDriverValue(out_, "Missing", "Drv", "M"), 0);
+  EXPECT_EQ(ReadDriverValue(out_, "Long", "NoSuchDriver", "M"), 0);
+  EXPECT_STREQ(out_, "kept");
+  EXPECT_EQ(ReadDriverValue(nullptr, "Long", "Drv", "M"), 0);
+}
+
+TEST_F(DriverKey, WriteBacksGoOnlyIntoAnExistingKey) {
+  EXPECT_EQ(WriteDriverValue("software\\ORMEL\\KEL3\\Driver\\None", "InstallPath", "C:\\x"), 0);
+  HKEY key = nullptr;
+  EXPECT_NE(
+      RegOpenKeyExA(HKEY_LOCAL_MACHINE, "software\\ORMEL\\KEL3\\Driver\\None", 0, KEY_READ, &key),
+      ERROR_SUCCESS);
+  SetDriver("ModelID", "M");
+  ASSERT_EQ(WriteDriverValue("software\\ORMEL\\KEL3\\Driver\\Drv", "Q_RRUN", "C:\\p.exe"), 1);
+  DWORD type = 0;
+  char text[32] = {};
+  DWORD size = sizeof text;
+  ASSERT_EQ(
+      RegOpenKeyExA(HKEY_LOCAL_MACHINE, "software\\ORMEL\\KEL3\\Driver\\Drv", 0, KEY_READ, &key),
+      ERROR_SUCCESS);
+  RegQueryValueExA(key, "Q_RRUN", nullptr, &type, reinterpret_cast<BYTE*>(text), &size);
+  RegCloseKey(key);
+  EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+  EXPECT_EQ(size, 9u);  // the terminator counted
+  EXPECT_STREQ(text, "C:\\p.exe");
+}
+
+TEST_F(DriverKey, AStatusProgramThatIsNowhereFails) {
+  File("Apps/a.txt");
+  SetDriver("InstallPath", "C:\\Apps");
+  SetDriver("Q_RRUN", "C:\\gone\\status.exe");
+  EXPECT_EQ(GetStatusWindowProgram(out_, "Drv", "M"), 0);
+  EXPECT_EQ(Driver("Q_RRUN"), "C:\\gone\\status.exe");  // not replaced by a guess
 }
 
 TEST_F(DriverKey, PrinterDllPathJoinsFolderAndPrnDll) {

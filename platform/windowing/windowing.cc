@@ -154,7 +154,9 @@ class HeadlessBackend : public WindowingBackendImpl {
  public:
   bool Ready() override { return true; }
   HWND CreateNative(const std::string&, const std::string&) override {
-    return reinterpret_cast<HWND>(static_cast<UINT_PTR>(S().nextHeadlessWindow++));
+    // Handles are numbers here as on X11 (window ids), never addresses.
+    return reinterpret_cast<HWND>(  // NOLINT(performance-no-int-to-ptr)
+        static_cast<UINT_PTR>(S().nextHeadlessWindow++));
   }
   void DestroyNative(HWND) override {}
   void ShowNative(HWND, int) override {}
@@ -368,6 +370,7 @@ std::vector<WindowRecord> Windows() {
   std::sort(sorted.begin(), sorted.end(),
             [](const auto& a, const auto& b) { return a.first < b.first; });
   std::vector<WindowRecord> out;
+  out.reserve(sorted.size());
   for (auto& [order, record] : sorted) out.push_back(record);
   return out;
 }
@@ -377,6 +380,7 @@ std::vector<TimerRecord> Timers() {
   std::sort(sorted.begin(), sorted.end(),
             [](const Timer& a, const Timer& b) { return a.order < b.order; });
   std::vector<TimerRecord> out;
+  out.reserve(sorted.size());
   for (const Timer& t : sorted) out.push_back(TimerRecord{t.hwnd, t.id, t.elapse});
   return out;
 }

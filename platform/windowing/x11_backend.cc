@@ -96,8 +96,10 @@ namespace {
 Window ToWindow(HWND hwnd) {
   return static_cast<Window>(reinterpret_cast<UINT_PTR>(hwnd));
 }
+// A window handle is the X window id, so that the instance table's 32-bit
+// slots hold it and any process can ask the server about it.
 HWND ToHwnd(Window w) {
-  return reinterpret_cast<HWND>(static_cast<UINT_PTR>(w));
+  return reinterpret_cast<HWND>(static_cast<UINT_PTR>(w));  // NOLINT(performance-no-int-to-ptr)
 }
 
 }  // namespace

@@ -38,7 +38,9 @@ int WriteLine(const char* format, ...) {
   return 1;
 }
 
-long Tick() { return static_cast<long>(static_cast<int32_t>(GetTickCount())); }
+long Tick() {
+  return static_cast<long>(static_cast<int32_t>(GetTickCount()));
+}
 
 }  // namespace
 
@@ -51,8 +53,8 @@ int TraceEnable(LPCSTR logPath, LPCSTR switchValueName) {
   if (std::strlen(logPath) >= sizeof g_logPath) return 0;
   std::strcpy(g_logPath, logPath);
   HKEY key = nullptr;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\ORMEL\\KEL3\\Debug", 0, KEY_READ, &key) !=
-      ERROR_SUCCESS) {
+  const HKEY machine = HKEY_LOCAL_MACHINE;  // NOLINT(performance-no-int-to-ptr)
+  if (RegOpenKeyExA(machine, "SOFTWARE\\ORMEL\\KEL3\\Debug", 0, KEY_READ, &key) != ERROR_SUCCESS) {
     return 0;
   }
   BYTE value[4] = {0, 0, 0, 0};

@@ -14,7 +14,7 @@ const Syscalls kReal = {
     RealOpen,    ::close,  ::read,      ::write,     ::fstat,       ::stat,    ::lstat,
     ::ftruncate, ::fchmod, ::unlink,    ::rename,    RealMkdir,     ::rmdir,   ::symlink,
     ::opendir,   ::flock,  ::fdopen,    RealShmOpen, ::shm_unlink,  ::mmap,    ::munmap,
-    ::posix_spawn, ::waitpid, ::poll,   ::pipe2,
+    ::posix_spawn, ::waitpid, ::poll,   ::pipe2,  ::clock_gettime,
 };
 
 }  // namespace

@@ -24,6 +24,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <ctime>
 
 namespace kel3 {
 
@@ -59,6 +60,9 @@ struct Syscalls {
   pid_t (*waitpid)(pid_t pid, int* status, int options);
   int (*poll)(struct pollfd* fds, nfds_t nfds, int timeout);
   int (*pipe2)(int fds[2], int flags);
+
+  // Clocks (GetTickCount reads the monotonic one).
+  int (*clock_gettime)(clockid_t clock, struct timespec* now);
 };
 
 // The table in force. Starts out holding the real calls.

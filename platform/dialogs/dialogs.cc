@@ -38,7 +38,10 @@ std::vector<std::string> Wrap(const std::string& text) {
   while (start <= text.size()) {
     size_t end = text.find('\n', start);
     if (end == std::string::npos) end = text.size();
-    const std::string paragraph = text.substr(start, end - start);
+    std::string paragraph = text.substr(start, end - start);
+    // Texts from resource scripts may break lines with CR LF; the CR would
+    // show as a box.
+    if (!paragraph.empty() && paragraph.back() == '\r') paragraph.pop_back();
     std::string line;
     size_t pos = 0;
     while (pos <= paragraph.size()) {
@@ -71,6 +74,13 @@ class Box {
     width_ = std::max(textWidth + 2 * kMargin, kButtonWidth + 2 * kMargin + 120);
     height_ = kMargin + static_cast<int>(lines_.size()) * lineHeight_ + kMargin + kButtonHeight + kMargin;
     const int screen = DefaultScreen(d);
+    // A long unbroken word or hundreds of lines (a path, a dumped reply)
+    // must not make a window larger than the screen, or past the 16-bit
+    // limit X sets on sizes: the text is cut off at the edges instead.
+    width_ = std::min(width_,
+                      std::max(DisplayWidth(d, screen) - 2 * kMargin, kButtonWidth + 2 * kMargin));
+    height_ = std::min(
+        height_, std::max(DisplayHeight(d, screen) - 2 * kMargin, kButtonHeight + 3 * kMargin));
     XSetWindowAttributes wa{};
     wa.background_pixel = 0xF6F5F4;
     wa.event_mask = ExposureMask | KeyPressMask | ButtonPressMask | ButtonReleaseMask |

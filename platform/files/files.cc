@@ -3,7 +3,6 @@
 #include "platform/files/files.h"
 
 #include <dirent.h>
-#include <fnmatch.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -41,6 +40,9 @@ DWORD ErrorFromErrno(int err) {
   }
 }
 
+// The failed-search handle, spelled once (the macro is an integer cast).
+const HANDLE kNoSearch = INVALID_HANDLE_VALUE;  // NOLINT(performance-no-int-to-ptr)
+
 // A finished search: the matches, handed out one by one.
 class FindState : public KernelObject {
  public:
@@ -61,6 +63,34 @@ void Fill(const std::string& folder, const char* name, WIN32_FIND_DATAA* data) {
   }
 }
 
+char Fold(char c) {
+  return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// The platform's wildcards without regard to ASCII case: * for any run of
+// characters, ? for one; every other character stands for itself ("[" and
+// "]" are ordinary in Windows names, so fnmatch would misread "Q_R[1].tmp").
+bool WildMatch(const char* pattern, const char* name) {
+  const char* starPattern = nullptr;
+  const char* starName = nullptr;
+  while (*name != '\0') {
+    if (*pattern == '*') {
+      starPattern = ++pattern;
+      starName = name;
+    } else if (*pattern != '\0' && (*pattern == '?' || Fold(*pattern) == Fold(*name))) {
+      ++pattern;
+      ++name;
+    } else if (starPattern != nullptr) {
+      pattern = starPattern;
+      name = ++starName;
+    } else {
+      return false;
+    }
+  }
+  while (*pattern == '*') ++pattern;
+  return *pattern == '\0';
+}
+
 // Runs a search; false with the last error set when nothing matches.
 bool Search(LPCSTR path, std::vector<WIN32_FIND_DATAA>* out) {
   if (path == nullptr || *path == '\0') {
@@ -68,12 +98,20 @@ bool Search(LPCSTR path, std::vector<WIN32_FIND_DATAA>* out) {
     return false;
   }
   std::string win = path;
+  // The whole path counts, not only its folder: a 250-character folder and
+  // a 20-character pattern name no file the platform could hold.
+  if (win.size() >= MAX_PATH) {
+    SetLastError(ERROR_FILENAME_EXCED_RANGE);
+    return false;
+  }
   if (win.back() == '\\' || win.back() == '/') {
     SetLastError(ERROR_FILE_NOT_FOUND);  // a folder path names no file
     return false;
   }
   const size_t cut = win.find_last_of("\\/");
-  const std::string pattern = cut == std::string::npos ? win : win.substr(cut + 1);
+  std::string pattern = cut == std::string::npos ? win : win.substr(cut + 1);
+  // "*.*" is the platform's way of saying every name, dotted or not.
+  if (pattern == "*.*") pattern = "*";
   std::string folderWin = cut == std::string::npos ? "." : win.substr(0, cut + 1);
   if (folderWin.size() == 2 && folderWin[1] == ':') folderWin += '\\';
   std::string folder = HostPath(folderWin.c_str());
@@ -87,7 +125,7 @@ bool Search(LPCSTR path, std::vector<WIN32_FIND_DATAA>* out) {
   const bool wild = pattern.find_first_of("*?") != std::string::npos;
   while (struct dirent* entry = readdir(dir)) {
     if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
-    const bool match = wild ? fnmatch(pattern.c_str(), entry->d_name, FNM_CASEFOLD) == 0
+    const bool match = wild ? WildMatch(pattern.c_str(), entry->d_name)
                             : lstrcmpiA(pattern.c_str(), entry->d_name) == 0;
     if (!match) continue;
     WIN32_FIND_DATAA data;
@@ -142,7 +180,8 @@ ssize_t TextRead(void* cookie, char* buffer, size_t size) {
     }
   }
   const size_t n = std::min(size, c->decoded.size());
-  std::memcpy(buffer, c->decoded.data(), n);
+  // Raw bytes for stdio's buffer: no terminator belongs there.
+  std::memcpy(buffer, c->decoded.data(), n);  // NOLINT(bugprone-not-null-terminated-result)
   c->decoded.erase(0, n);
   return static_cast<ssize_t>(n);
 }
@@ -162,7 +201,9 @@ ssize_t TextWrite(void* cookie, const char* buffer, size_t size) {
     const ssize_t n = Sys().write(c->fd, out.data() + done, out.size() - done);
     if (n < 0) {
       if (errno == EINTR) continue;
-      return done == 0 ? -1 : static_cast<ssize_t>(size);
+      // A full disk or a lost file shows as a stream error (fclose returns
+      // EOF) instead of a flush that claims it wrote.
+      return -1;
     }
     done += static_cast<size_t>(n);
   }
@@ -239,6 +280,11 @@ FILE* OpenStream(LPCSTR path, LPCSTR mode, int* error) {
   return stream;
 }
 
+// The C runtime hands a search out as an integer; it is the search handle.
+HANDLE SearchHandle(intptr_t handle) {
+  return reinterpret_cast<HANDLE>(handle);  // NOLINT(performance-no-int-to-ptr)
+}
+
 // The C runtime's record of a match.
 void FillFindData(const WIN32_FIND_DATAA& found, struct _finddata_t* data) {
   std::memset(data, 0, sizeof *data);
@@ -262,12 +308,12 @@ void CopyPart(char* out, size_t limit, const char* begin, const char* end) {
 HANDLE FindFirstFileA(LPCSTR path, LPWIN32_FIND_DATAA data) {
   if (data == nullptr) {
     SetLastError(ERROR_INVALID_PARAMETER);
-    return INVALID_HANDLE_VALUE;
+    return kel3::kNoSearch;
   }
   auto* state = new kel3::FindState;
   if (!kel3::Search(path, &state->matches)) {
     delete state;
-    return INVALID_HANDLE_VALUE;
+    return kel3::kNoSearch;
   }
   *data = state->matches[0];
   state->next = 1;
@@ -433,8 +479,8 @@ void _splitpath(const char* path, char* drive, char* dir, char* fname, char* ext
 intptr_t _findfirst(const char* pattern, struct _finddata_t* data) {
   WIN32_FIND_DATAA found;
   HANDLE h = FindFirstFileA(pattern, &found);
-  if (h == INVALID_HANDLE_VALUE || data == nullptr) {
-    if (h != INVALID_HANDLE_VALUE) FindClose(h);
+  if (h == kel3::kNoSearch || data == nullptr) {
+    if (h != kel3::kNoSearch) FindClose(h);
     errno = ENOENT;
     return -1;
   }
@@ -444,7 +490,7 @@ intptr_t _findfirst(const char* pattern, struct _finddata_t* data) {
 
 int _findnext(intptr_t handle, struct _finddata_t* data) {
   WIN32_FIND_DATAA found;
-  if (data == nullptr || !FindNextFileA(reinterpret_cast<HANDLE>(handle), &found)) {
+  if (data == nullptr || !FindNextFileA(kel3::SearchHandle(handle), &found)) {
     errno = ENOENT;
     return -1;
   }
@@ -452,4 +498,6 @@ int _findnext(intptr_t handle, struct _finddata_t* data) {
   return 0;
 }
 
-int _findclose(intptr_t handle) { return FindClose(reinterpret_cast<HANDLE>(handle)) ? 0 : -1; }
+int _findclose(intptr_t handle) {
+  return FindClose(kel3::SearchHandle(handle)) ? 0 : -1;
+}

@@ -68,6 +68,9 @@ std::string HostPath(LPCSTR winPath) {
   }
   std::string base;
   std::string rest;
+  // Components already walked; a relative path starts with the current
+  // folder's, so that "..\\x" climbs out of it as the platform's does.
+  std::vector<std::string> parts;
   const bool hasDrive = path.size() >= 2 && path[1] == ':' &&
                         ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'));
   if (hasDrive) {
@@ -81,12 +84,21 @@ std::string HostPath(LPCSTR winPath) {
     rest = path;
   } else {
     char cwd[PATH_MAX];
-    base = getcwd(cwd, sizeof cwd) != nullptr ? cwd : ".";
-    if (base == "/") base = "";
+    if (getcwd(cwd, sizeof cwd) == nullptr) {
+      SetLastError(ERROR_PATH_NOT_FOUND);  // the current folder was removed
+      return "";
+    }
+    const std::string folder = cwd;
+    for (size_t at = 0; at < folder.size();) {
+      size_t end = folder.find('/', at);
+      if (end == std::string::npos) end = folder.size();
+      if (end > at) parts.push_back(folder.substr(at, end - at));
+      at = end + 1;
+    }
     rest = path;
   }
-  // Walk the components, resolving . and .. and matching case.
-  std::vector<std::string> parts;
+  // Walk the components, resolving . and .. (never above the drive's root)
+  // and matching case.
   size_t start = 0;
   while (start <= rest.size()) {
     size_t end = rest.find('\\', start);

@@ -232,7 +232,9 @@ BOOL BitBlt(HDC dest, int x, int y, int width, int height, HDC source, int sx, i
   kel3::Dc* from = kel3::FindDc(source);
   if (to == nullptr || from == nullptr) return FALSE;
   const kel3::Image* image = kel3::BitmapImage(static_cast<HBITMAP>(from->selected));
-  if (image == nullptr) return FALSE;
+  // The source origin must lie inside the bitmap: a negative one would read
+  // before its pixels (a caller's off-by-one on an icon strip, say).
+  if (image == nullptr || sx < 0 || sy < 0 || width < 0 || height < 0) return FALSE;
   Display* d = kel3::Headless() ? nullptr : kel3::x11::GetDisplay();
   if (d == nullptr || to->window == None) {
     kel3::Calls().push_back({"blit", x, y, width, height, 0, ""});

@@ -1,9 +1,11 @@
 // Reading INI files with the platform's rules.
 #include "platform/ini/ini.h"
 
+#include <fcntl.h>
+
+#include <algorithm>
 #include <climits>
 #include <cstring>
-#include <fcntl.h>
 #include <string>
 #include <vector>
 
@@ -18,7 +20,7 @@ constexpr size_t kMaxFile = 4u << 20;
 constexpr size_t kMaxLine = 64u << 10;
 
 struct Entry {
-  std::string section;
+  size_t section;   // index into the file's sections, in file order
   std::string key;  // empty for a line without '='
   std::string value;
   bool hasValue;
@@ -48,7 +50,6 @@ bool Load(LPCSTR file, std::vector<Entry>* entries, std::vector<std::string>* se
   }
   Sys().close(fd);
   if (text.size() > kMaxFile) text.resize(kMaxFile);
-  std::string section;
   bool inSection = false;
   size_t start = 0;
   while (start < text.size()) {
@@ -59,14 +60,14 @@ bool Load(LPCSTR file, std::vector<Entry>* entries, std::vector<std::string>* se
     if (line.empty() || line[0] == ';') continue;
     if (line[0] == '[') {
       const size_t close = line.find(']');
-      section = Trim(line.substr(1, close == std::string::npos ? std::string::npos : close - 1));
+      sections->push_back(
+          Trim(line.substr(1, close == std::string::npos ? std::string::npos : close - 1)));
       inSection = true;
-      sections->push_back(section);
       continue;
     }
     if (!inSection) continue;  // lines before the first section belong to none
     const size_t eq = line.find('=');
-    Entry entry{section, Trim(line.substr(0, eq)), "", eq != std::string::npos};
+    Entry entry{sections->size() - 1, Trim(line.substr(0, eq)), "", eq != std::string::npos};
     if (entry.hasValue) {
       entry.value = Trim(line.substr(eq + 1));
       if (entry.value.size() >= 2 && entry.value.front() == '"' && entry.value.back() == '"') {
@@ -76,6 +77,15 @@ bool Load(LPCSTR file, std::vector<Entry>* entries, std::vector<std::string>* se
     entries->push_back(entry);
   }
   return true;
+}
+
+// The first section of that name is the one read: a later section with
+// the same name in another case is ignored, keys and all.
+size_t FindSection(const std::vector<std::string>& sections, LPCSTR name) {
+  for (size_t i = 0; i < sections.size(); ++i) {
+    if (lstrcmpiA(sections[i].c_str(), name) == 0) return i;
+  }
+  return sections.size();
 }
 
 DWORD CopyText(const std::string& text, LPSTR out, DWORD size) {
@@ -96,13 +106,15 @@ DWORD CopyList(const std::vector<std::string>& names, LPSTR out, DWORD size) {
   size_t used = 0;
   for (const std::string& name : names) {
     if (used + name.size() + 2 > size) {
-      // Cut: what fits, then the two terminators, as the platform does.
-      const size_t room = size - 2 - used;
-      std::memcpy(out + used, name.data(), room);
-      used += room;
-      out[used] = '\0';
-      out[used + 1] = '\0';
-      return static_cast<DWORD>(size - 2);
+      // Cut as the platform does: what fits of this name, then the two
+      // terminators in the last two bytes. After a name that filled the
+      // buffer to its last byte, nothing of the next one fits (used is then
+      // past the first terminator's place, which already holds a zero).
+      const size_t end = size - 2;
+      if (used < end) std::memcpy(out + used, name.data(), end - used);
+      out[end] = '\0';
+      out[end + 1] = '\0';
+      return static_cast<DWORD>(end);
     }
     std::memcpy(out + used, name.c_str(), name.size() + 1);
     used += name.size() + 1;
@@ -124,16 +136,17 @@ DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR defaultValue, 
     return kel3::CopyText(fallback, out, size);
   }
   if (section == nullptr) return kel3::CopyList(sections, out, size);
+  const size_t found = kel3::FindSection(sections, kel3::Trim(section).c_str());
   if (key == nullptr) {
     std::vector<std::string> keys;
     for (const auto& e : entries) {
-      if (lstrcmpiA(e.section.c_str(), section) == 0 && !e.key.empty()) keys.push_back(e.key);
+      if (e.section == found && !e.key.empty()) keys.push_back(e.key);
     }
     return kel3::CopyList(keys, out, size);
   }
+  const std::string wanted = kel3::Trim(key);
   for (const auto& e : entries) {
-    if (e.hasValue && lstrcmpiA(e.section.c_str(), section) == 0 &&
-        lstrcmpiA(e.key.c_str(), kel3::Trim(key).c_str()) == 0) {
+    if (e.hasValue && e.section == found && lstrcmpiA(e.key.c_str(), wanted.c_str()) == 0) {
       return kel3::CopyText(e.value, out, size);
     }
   }

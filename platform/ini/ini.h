@@ -1,5 +1,6 @@
 // INI files as the platform reads them: sections and keys without regard to
-// case, the first match wins, blanks around names and values trimmed, a
+// case, the first match wins (the first section of a name, the first key of
+// a name in it), blanks around names and values trimmed, a
 // value in matching double quotes loses them. Files are Windows paths
 // (mapped onto the prefix); lines may end in LF or CR LF. Reading is bounded:
 // a file is read up to 4 MiB and each line up to 64 KiB.

@@ -303,7 +303,10 @@ BOOL TrackPopupMenu(HMENU menu, UINT /*flags*/, int x, int y, int /*reserved*/, 
     Display* d = kel3::x11::GetDisplay();
     if (d == nullptr) return FALSE;
     kel3::Popup popup(d, *model, owner, x, y);
-    kel3::RunModalLoop([&popup] { return popup.done(); });
+    // The owner can go while the menu is open (a second start asked this
+    // copy to close, say): nothing could then draw its entries or take the
+    // command, so the menu closes with it.
+    kel3::RunModalLoop([&popup, owner] { return popup.done() || !IsWindow(owner); });
     chosen = popup.chosen();
   }
   if (chosen == 0) return FALSE;

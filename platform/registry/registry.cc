@@ -496,49 +496,54 @@ LSTATUS RegSetValueExA(HKEY key, LPCSTR valueName, DWORD /*reserved*/, DWORD typ
   return tx.Commit();
 }
 
-LSTATUS RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, LPDWORD /*reserved*/,
-                      LPSTR className, LPDWORD classSize, LPVOID /*lastWriteTime*/) {
+namespace kel3 {
+namespace {
+
+// The index-th row of a key's sub-keys or values (the query binds the key's
+// id and the offset). ERROR_NO_MORE_ITEMS past the last one.
+LSTATUS EnumRow(HKEY key, const char* sql, DWORD index, Statement* row) {
   Hive* hive = nullptr;
   int64_t id = 0;
-  LSTATUS status = kel3::Resolve(key, &hive, &id);
+  LSTATUS status = Resolve(key, &hive, &id);
   if (status != ERROR_SUCCESS) return status;
-  kel3::Statement s = hive->Prepare(
-      "SELECT name FROM keys WHERE parent=? ORDER BY folded LIMIT 1 OFFSET ?", &status);
-  if (!s) return status;
-  sqlite3_bind_int64(s.get(), 1, id);
-  sqlite3_bind_int64(s.get(), 2, index);
-  const int rc = sqlite3_step(s.get());
+  *row = hive->Prepare(sql, &status);
+  if (!*row) return status;
+  sqlite3_bind_int64(row->get(), 1, id);
+  sqlite3_bind_int64(row->get(), 2, index);
+  const int rc = sqlite3_step(row->get());
   if (rc == SQLITE_DONE) {
-    status = kel3::KeyExists(hive, id);
+    status = KeyExists(hive, id);
     return status == ERROR_SUCCESS ? ERROR_NO_MORE_ITEMS : status;
   }
-  if (rc != SQLITE_ROW) return kel3::FromSqlite(rc);
+  return rc == SQLITE_ROW ? ERROR_SUCCESS : FromSqlite(rc);
+}
+
+}  // namespace
+}  // namespace kel3
+
+LSTATUS RegEnumKeyExA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, LPDWORD /*reserved*/,
+                      LPSTR className, LPDWORD classSize, LPVOID /*lastWriteTime*/) {
+  kel3::Statement row;
+  const LSTATUS status = kel3::EnumRow(
+      key, "SELECT name FROM keys WHERE parent=? ORDER BY folded LIMIT 1 OFFSET ?", index, &row);
+  if (status != ERROR_SUCCESS) return status;
   if (className != nullptr && classSize != nullptr && *classSize > 0) *className = '\0';
   if (classSize != nullptr) *classSize = 0;
-  return kel3::CopyName(kel3::ColumnBytes(s.get(), 0), name, nameSize);
+  return kel3::CopyName(kel3::ColumnBytes(row.get(), 0), name, nameSize);
 }
 
 LSTATUS RegEnumValueA(HKEY key, DWORD index, LPSTR name, LPDWORD nameSize, LPDWORD /*reserved*/,
                       LPDWORD type, LPBYTE data, LPDWORD dataSize) {
-  Hive* hive = nullptr;
-  int64_t id = 0;
-  LSTATUS status = kel3::Resolve(key, &hive, &id);
+  kel3::Statement row;
+  LSTATUS status = kel3::EnumRow(
+      key, "SELECT name, type, data FROM vals WHERE key=? ORDER BY folded LIMIT 1 OFFSET ?", index,
+      &row);
   if (status != ERROR_SUCCESS) return status;
-  kel3::Statement s = hive->Prepare(
-      "SELECT name, type, data FROM vals WHERE key=? ORDER BY folded LIMIT 1 OFFSET ?", &status);
-  if (!s) return status;
-  sqlite3_bind_int64(s.get(), 1, id);
-  sqlite3_bind_int64(s.get(), 2, index);
-  const int rc = sqlite3_step(s.get());
-  if (rc == SQLITE_DONE) {
-    status = kel3::KeyExists(hive, id);
-    return status == ERROR_SUCCESS ? ERROR_NO_MORE_ITEMS : status;
-  }
-  if (rc != SQLITE_ROW) return kel3::FromSqlite(rc);
-  status = kel3::CopyName(kel3::ColumnBytes(s.get(), 0), name, nameSize);
+  status = kel3::CopyName(kel3::ColumnBytes(row.get(), 0), name, nameSize);
   if (status != ERROR_SUCCESS) return status;
-  return kel3::CopyOut(kel3::ColumnBytes(s.get(), 2),
-                       static_cast<DWORD>(sqlite3_column_int64(s.get(), 1)), type, data, dataSize);
+  return kel3::CopyOut(kel3::ColumnBytes(row.get(), 2),
+                       static_cast<DWORD>(sqlite3_column_int64(row.get(), 1)), type, data,
+                       dataSize);
 }
 
 LSTATUS RegDeleteValueA(HKEY key, LPCSTR valueName) {

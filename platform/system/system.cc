@@ -2,21 +2,30 @@
 #include "platform/system/system.h"
 
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <thread>
+
+#include "platform/base/syscalls.h"
 
 namespace kel3 {
 namespace {
 DWORD g_platformOverride = 0;
 }
-void OverridePlatformId(DWORD platformId) { g_platformOverride = platformId; }
+void OverridePlatformId(DWORD platformId) {
+  g_platformOverride = platformId;
+}
 }  // namespace kel3
 
 DWORD GetTickCount() {
-  using namespace std::chrono;
-  const auto ms = duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-  return static_cast<DWORD>(static_cast<uint64_t>(ms));
+  // The monotonic clock never jumps when the wall clock is set, as the
+  // platform's counter does not; the cast keeps the low 32 bits (the wrap).
+  struct timespec now = {0, 0};
+  if (kel3::Sys().clock_gettime(CLOCK_MONOTONIC, &now) != 0) return 0;
+  const uint64_t ms =
+      static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u;
+  return static_cast<DWORD>(ms);
 }
 
 BOOL GetVersionExA(LPOSVERSIONINFOA info) {
@@ -67,4 +76,6 @@ LPSTR lstrcpynA(LPSTR dst, LPCSTR src, int max) {
   return dst;
 }
 
-int lstrlenA(LPCSTR text) { return text == nullptr ? 0 : static_cast<int>(std::strlen(text)); }
+int lstrlenA(LPCSTR text) {
+  return text == nullptr ? 0 : static_cast<int>(std::strlen(text));
+}

@@ -1,5 +1,7 @@
-// Paths, search, temporary files, text-mode streams, INI files and the
-// small system services, on real files in a fresh prefix.
+// Paths, search, temporary files and text-mode streams, on real files in a
+// fresh prefix.
+#include "platform/files/files.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,9 +15,7 @@
 #include <string>
 
 #include "platform/base/syscalls.h"
-#include "platform/files/files.h"
 #include "platform/files/paths.h"
-#include "platform/ini/ini.h"
 #include "platform/system/system.h"
 #include "tests/support/test_prefix.h"
 
@@ -49,6 +49,8 @@ TEST_F(Files, PathsMapOntoThePrefixMatchingCase) {
       {"\\windows\\TEMP\\", prefix_.DriveC("windows/temp/")},
       {"Z:\\etc\\hostname", "/etc/hostname"},
       {"D:\\x", prefix_.dir() + "/dosdevices/d:/x"},
+      {"C:\\..\\..\\windows", prefix_.DriveC("windows")},  // never above the drive's root
+      {"C:", prefix_.DriveC("")},
   };
   for (const Case& c : cases) EXPECT_EQ(kel3::HostPath(c.win), c.host) << c.win;
   EXPECT_EQ(kel3::HostPath(""), "");
@@ -156,11 +158,11 @@ TEST_F(Files, TextStreamsWriteAndReadCrLf) {
   EXPECT_EQ(fopen_s(&f, "C:\\nowhere\\x.txt", "rt"), ENOENT);
   EXPECT_EQ(f, nullptr);
   {
-    kel3::ScopedSyscall<decltype(kel3::Syscalls::open)> fail(
-        &kel3::Syscalls::open, [](const char*, int, mode_t) -> int {
-          errno = EACCES;
-          return -1;
-        });
+    kel3::ScopedSyscall<decltype(kel3::Syscalls::open)> fail(&kel3::Syscalls::open,
+                                                             [](const char*, int, mode_t) -> int {
+                                                               errno = EACCES;
+                                                               return -1;
+                                                             });
     EXPECT_EQ(_fsopen("C:\\log.txt", "a+", _SH_DENYNO), nullptr);
   }
 }
@@ -200,95 +202,189 @@ TEST(SplitPath, PartsOfAPath) {
   EXPECT_EQ(strlen(dir), static_cast<size_t>(_MAX_DIR - 1));
 }
 
-TEST_F(Files, IniFilesReadByThePlatformRules) {
-  Write("drv.ini",
-        "; comment\r\nstray=1\r\n[LX-200]\r\n  TrayIconEndTime = 60000  \r\nResDll=\"a b\"\r\n"
-        "trayiconselected=2\r\nTrayIconSelected=1\r\nbad=-12abc\r\n[Japanese]\nResDll=ja.so\n"
-        "[lx-200]\nlate=1\n");
+TEST_F(Files, RelativePathsStartAtTheCurrentFolder) {
+  Write("work/Sub/Data.TXT", "d");
+  char saved[4096];
+  ASSERT_NE(getcwd(saved, sizeof saved), nullptr);
+  ASSERT_EQ(chdir(prefix_.DriveC("work").c_str()), 0);
+  EXPECT_EQ(kel3::HostPath("sub\\data.txt"), prefix_.DriveC("work/Sub/Data.TXT"));
+  EXPECT_EQ(kel3::HostPath(".\\sub\\..\\new.txt"), prefix_.DriveC("work/new.txt"));
+  EXPECT_EQ(kel3::HostPath("..\\WORK\\sub"), prefix_.DriveC("work/Sub"));  // out and back in
+  WIN32_FIND_DATAA data;
+  HANDLE h = FindFirstFileA("SUB\\*.txt", &data);
+  EXPECT_NE(h, INVALID_HANDLE_VALUE);
+  if (h != INVALID_HANDLE_VALUE) {
+    EXPECT_STREQ(data.cFileName, "Data.TXT");
+    FindClose(h);
+  }
+  h = FindFirstFileA("sub", &data);  // a bare name searches the current folder
+  EXPECT_NE(h, INVALID_HANDLE_VALUE);
+  if (h != INVALID_HANDLE_VALUE) {
+    EXPECT_EQ(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY,
+              static_cast<DWORD>(FILE_ATTRIBUTE_DIRECTORY));
+    FindClose(h);
+  }
+  ASSERT_EQ(chdir(saved), 0);
+}
+
+TEST_F(Files, WildcardsAreThePlatformsOwn) {
+  Write("w/Q_R[1].tmp", "");
+  Write("w/README", "");
+  Write("w/a.b.c", "");
   struct Case {
-    const char *section, *key, *value;
+    const char* pattern;
+    std::set<std::string> names;
   } cases[] = {
-      {"lx-200", "trayiconendtime", "60000"}, {"LX-200", "ResDll", "a b"},
-      {"LX-200", "TrayIconSelected", "2"},    {"JAPANESE", "resdll", "ja.so"},
-      {"LX-200", "late", "1"},                {"none", "stray", "dflt"},
-      {"LX-200", "missing", "dflt"},
+      {"C:\\w\\Q_R[1].*", {"Q_R[1].tmp"}},  // brackets are ordinary characters
+      {"C:\\w\\q_r[?].TMP", {"Q_R[1].tmp"}},
+      {"C:\\w\\*.*", {"Q_R[1].tmp", "README", "a.b.c"}},  // *.* is every name
+      {"C:\\w\\*", {"Q_R[1].tmp", "README", "a.b.c"}},
+      {"C:\\w\\*.c", {"a.b.c"}},
+      {"C:\\w\\a*c", {"a.b.c"}},
+      {"C:\\w\\*E*E*", {"README"}},
+      {"C:\\w\\????", {}},
+      {"C:\\w\\??????", {"README"}},
+      {"C:\\w\\R", {}},
+      {"C:\\w*\\README", {}},  // wildcards in a folder name match nothing
   };
   for (const Case& c : cases) {
-    char out[260];
-    const DWORD n = GetPrivateProfileStringA(c.section, c.key, "dflt", out, sizeof out, "C:\\drv.ini");
-    EXPECT_STREQ(out, c.value) << c.section << "/" << c.key;
-    EXPECT_EQ(n, strlen(c.value));
-  }
-  char small[4];
-  EXPECT_EQ(GetPrivateProfileStringA("LX-200", "TrayIconEndTime", "", small, sizeof small,
-                                     "C:\\drv.ini"),
-            3u);
-  EXPECT_STREQ(small, "600");
-  char out[260] = "x";
-  EXPECT_EQ(GetPrivateProfileStringA("s", "k", "", out, sizeof out, "C:\\nofile.ini"), 0u);
-  EXPECT_STREQ(out, "");
-  EXPECT_EQ(GetPrivateProfileIntA("LX-200", "TrayIconEndTime", 0, "C:\\drv.ini"), 60000u);
-  EXPECT_EQ(static_cast<int>(GetPrivateProfileIntA("LX-200", "bad", 0, "C:\\drv.ini")), -12);
-  EXPECT_EQ(GetPrivateProfileIntA("LX-200", "ResDll", 5, "C:\\drv.ini"), 0u);
-  EXPECT_EQ(GetPrivateProfileIntA("LX-200", "nokey", 5, "C:\\drv.ini"), 5u);
-  EXPECT_EQ(GetPrivateProfileIntA("LX-200", "x", 7, "C:\\nofile.ini"), 7u);
-  char list[64];
-  const DWORD listed = GetPrivateProfileStringA(nullptr, nullptr, "", list, sizeof list, "C:\\drv.ini");
-  EXPECT_EQ(std::string(list, listed), std::string("LX-200\0Japanese\0lx-200\0", 23));
-}
-
-TEST_F(Files, HostileIniFilesStayBounded) {
-  std::string huge = "[S]\nk=" + std::string(200000, 'v') + "\n" + std::string(1000, '\0') + "\n";
-  for (int i = 0; i < 256; ++i) huge += static_cast<char>(i);
-  Write("huge.ini", huge);
-  Write("nosection.ini", "k=v\n");
-  char out[260];
-  EXPECT_EQ(GetPrivateProfileStringA("S", "k", "", out, sizeof out, "C:\\huge.ini"), 259u);
-  EXPECT_EQ(GetPrivateProfileStringA("S", "k", "", out, sizeof out, "C:\\nosection.ini"), 0u);
-  EXPECT_EQ(GetPrivateProfileStringA("S", "k", "", out, 0, "C:\\huge.ini"), 0u);
-}
-
-TEST(System, SmallServices) {
-  OSVERSIONINFOA info{};
-  info.dwOSVersionInfoSize = sizeof info;
-  EXPECT_EQ(sizeof info, 148u);
-  ASSERT_TRUE(GetVersionExA(&info));
-  EXPECT_EQ(info.dwPlatformId, static_cast<DWORD>(VER_PLATFORM_WIN32_NT));
-  kel3::OverridePlatformId(VER_PLATFORM_WIN32_WINDOWS);
-  GetVersionExA(&info);
-  EXPECT_EQ(info.dwPlatformId, static_cast<DWORD>(VER_PLATFORM_WIN32_WINDOWS));
-  kel3::OverridePlatformId(0);
-
-  struct Lang {
-    const char *all, *messages, *lang;
-    LANGID id;
-  } langs[] = {
-      {nullptr, nullptr, "ja_JP.UTF-8", 0x0411},
-      {nullptr, nullptr, "en_US.UTF-8", 0x0409},
-      {"", "ja_JP", "en_US", 0x0411},
-      {"C.UTF-8", "ja_JP", "ja_JP", 0x0409},
-      {nullptr, nullptr, nullptr, 0x0409},
-  };
-  for (const Lang& l : langs) {
-    for (auto [name, value] : {std::pair{"LC_ALL", l.all}, std::pair{"LC_MESSAGES", l.messages},
-                               std::pair{"LANG", l.lang}}) {
-      if (value) setenv(name, value, 1);
-      else unsetenv(name);
+    std::set<std::string> found;
+    WIN32_FIND_DATAA data;
+    HANDLE h = FindFirstFileA(c.pattern, &data);
+    if (h != INVALID_HANDLE_VALUE) {
+      do found.insert(data.cFileName);
+      while (FindNextFileA(h, &data));
+      FindClose(h);
     }
-    EXPECT_EQ(GetUserDefaultLangID(), l.id);
+    EXPECT_EQ(found, c.names) << c.pattern;
   }
-  unsetenv("LC_ALL");
-  unsetenv("LC_MESSAGES");
-  setenv("LANG", "C.UTF-8", 1);
+}
 
-  EXPECT_EQ(lstrcmpiA("Office", "OFFICE"), 0);
-  EXPECT_LT(lstrcmpiA("a", "B"), 0);
-  EXPECT_NE(lstrcmpiA("\xC4", "\xE4"), 0);  // only ASCII folds
-  char buf[4];
-  EXPECT_STREQ(lstrcpynA(buf, "abcdef", sizeof buf), "abc");
-  const DWORD t0 = GetTickCount();
-  Sleep(20);
-  EXPECT_GE(GetTickCount() - t0, 20u);
+TEST_F(Files, OverlongPathsAreRefusedCleanly) {
+  // 259 characters are a path, 260 are not; nothing is cut to another name.
+  const std::string longest = "C:\\" + std::string(MAX_PATH - 1 - 3, 'n');
+  const std::string tooLong = longest + "x";
+  ASSERT_EQ(longest.size(), 259u);
+  EXPECT_NE(kel3::HostPath(longest.c_str()), "");
+  EXPECT_EQ(kel3::HostPath(tooLong.c_str()), "");
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
+
+  // A short folder with a long pattern is as long as any other path.
+  WIN32_FIND_DATAA data;
+  EXPECT_EQ(FindFirstFileA(("C:\\windows\\" + std::string(300, '*')).c_str(), &data),
+            INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
+  EXPECT_FALSE(DeleteFileA(tooLong.c_str()));
+  OFSTRUCT of;
+  EXPECT_EQ(OpenFile(tooLong.c_str(), &of, OF_EXIST), HFILE_ERROR);
+  FILE* f = nullptr;
+  EXPECT_NE(fopen_s(&f, tooLong.c_str(), "wt"), 0);
+  EXPECT_EQ(f, nullptr);
+  EXPECT_EQ(_fsopen(tooLong.c_str(), "a+", _SH_DENYNO), nullptr);
+  char name[MAX_PATH];
+  std::memset(name, 'x', sizeof name);
+  const std::string folder = "C:\\" + std::string(250, 'f') + "\\";
+  EXPECT_EQ(GetTempFileNameA(folder.c_str(), "Q_R", 0, name), 0u);
+  EXPECT_EQ(GetTempFileNameA(folder.c_str(), "Q_R", 1, name), 0u);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILENAME_EXCED_RANGE));
+}
+
+TEST_F(Files, SystemFailuresReachTheCaller) {
+  WIN32_FIND_DATAA data;
+  {
+    kel3::ScopedSyscall<decltype(kel3::Syscalls::opendir)> deny(&kel3::Syscalls::opendir,
+                                                                [](const char*) -> DIR* {
+                                                                  errno = EACCES;
+                                                                  return nullptr;
+                                                                });
+    EXPECT_EQ(FindFirstFileA("C:\\windows\\*", &data), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+  }
+  {
+    // A folder that refuses new files: one try, not 65535.
+    static int attempts;
+    attempts = 0;
+    kel3::ScopedSyscall<decltype(kel3::Syscalls::open)> deny(&kel3::Syscalls::open,
+                                                             [](const char*, int, mode_t) -> int {
+                                                               ++attempts;
+                                                               errno = EACCES;
+                                                               return -1;
+                                                             });
+    char name[MAX_PATH];
+    EXPECT_EQ(GetTempFileNameA("C:\\windows\\temp\\", "Q_R", 0, name), 0u);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(attempts, 1);
+  }
+  {
+    // A full disk shows when the stream is closed.
+    FILE* f = nullptr;
+    ASSERT_EQ(fopen_s(&f, "C:\\full.txt", "wt"), 0);
+    kel3::ScopedSyscall<decltype(kel3::Syscalls::write)> full(
+        &kel3::Syscalls::write, [](int, const void*, size_t) -> ssize_t {
+          errno = ENOSPC;
+          return -1;
+        });
+    std::fputs("line\n", f);
+    EXPECT_EQ(std::fclose(f), EOF);
+  }
+}
+
+// Counts the write(2) calls a stream makes, forwarding them.
+int g_writes = 0;
+ssize_t CountingWrite(int fd, const void* buffer, size_t size) {
+  ++g_writes;
+  return kel3::RealSyscalls().write(fd, buffer, size);
+}
+
+TEST_F(Files, ATextStreamHandsEachFlushOverInOneWrite) {
+  kel3::ScopedSyscall<decltype(kel3::Syscalls::write)> count(&kel3::Syscalls::write, CountingWrite);
+  g_writes = 0;
+  FILE* f = _fsopen("C:\\one.log", "a+", _SH_DENYNO);
+  ASSERT_NE(f, nullptr);
+  // Written in pieces, as fprintf of a format with several fields does.
+  std::fputs("      1234 : ", f);
+  std::fputs("label : ", f);
+  std::fprintf(f, "%s\n", std::string(3000, 't').c_str());
+  EXPECT_EQ(g_writes, 0);  // nothing before the flush
+  std::fclose(f);
+  EXPECT_EQ(g_writes, 1);
+  EXPECT_EQ(Read(prefix_.DriveC("one.log")),
+            "      1234 : label : " + std::string(3000, 't') + "\r\n");
+}
+
+TEST_F(Files, TextStreamsAppendAndReadAcrossChunkEdges) {
+  // The CR of a CR LF pair falls on the last byte of a read chunk.
+  Write("edge.txt", std::string(8191, 'a') + "\r\nb\r\n");
+  FILE* f = nullptr;
+  ASSERT_EQ(fopen_s(&f, "C:\\edge.txt", "rt"), 0);
+  std::string all;
+  char buffer[1024];
+  size_t n;
+  while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) all.append(buffer, n);
+  std::fclose(f);
+  EXPECT_EQ(all, std::string(8191, 'a') + "\nb\n");
+
+  // "a+" appends after what is there and reads from the start.
+  Write("both.txt", "old\r\n");
+  f = _fsopen("C:\\both.txt", "a+", _SH_DENYNO);
+  ASSERT_NE(f, nullptr);
+  std::fputs("new\n", f);
+  std::fflush(f);
+  std::rewind(f);
+  char line[16];
+  ASSERT_NE(std::fgets(line, sizeof line, f), nullptr);
+  EXPECT_STREQ(line, "old\n");
+  ASSERT_NE(std::fgets(line, sizeof line, f), nullptr);
+  EXPECT_STREQ(line, "new\n");
+  std::fclose(f);
+  EXPECT_EQ(Read(prefix_.DriveC("both.txt")), "old\r\nnew\r\n");
+
+  // "w" empties; unknown modes are refused.
+  ASSERT_EQ(fopen_s(&f, "C:\\both.txt", "w"), 0);
+  std::fclose(f);
+  EXPECT_EQ(Read(prefix_.DriveC("both.txt")), "");
+  EXPECT_EQ(fopen_s(&f, "C:\\both.txt", "x"), EINVAL);
+  EXPECT_EQ(fopen_s(&f, "C:\\both.txt", ""), EINVAL);
 }
 
 }  // namespace

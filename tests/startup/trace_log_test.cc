@@ -1,19 +1,23 @@
 // The trace log: switched by the registry, its three formats, the
 // open-append-close cycle, and several processes appending at once.
+#include "startup/trace_log.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <ctime>
 #include <fstream>
 #include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "platform/base/syscalls.h"
 #include "platform/registry/registry.h"
-#include "startup/trace_log.h"
 #include "tests/support/test_prefix.h"
 
 namespace {
@@ -53,9 +57,8 @@ TEST_F(TraceLog, OffUnlessTheSwitchHoldsANonZeroNumber) {
     DWORD type;
     const void* data;
     DWORD size;
-  } settings[] = {{false, 0, nullptr, 0},
-                  {true, REG_DWORD, &zero, 4},
-                  {true, REG_BINARY, longer, 5}};
+  } settings[] = {
+      {false, 0, nullptr, 0}, {true, REG_DWORD, &zero, 4}, {true, REG_BINARY, longer, 5}};
   for (const Setting& s : settings) {
     if (s.set) SetSwitch(s.type, s.data, s.size);
     EXPECT_EQ(TraceEnable("C:\\Q_RxxIC.LOG", "Q_RIC"), 0);
@@ -128,6 +131,71 @@ TEST_F(TraceLog, ProcessesAppendingAtOnceNeverSplitALine) {
     ASSERT_TRUE(std::regex_match(line, whole)) << "line " << count << ": " << line.substr(0, 80);
   }
   EXPECT_EQ(count, kProcesses * kLines);
+}
+
+uint64_t g_clockMs = 0;
+int FixedClock(clockid_t, struct timespec* now) {
+  now->tv_sec = static_cast<time_t>(g_clockMs / 1000);
+  now->tv_nsec = static_cast<long>(g_clockMs % 1000) * 1000000L;
+  return 0;
+}
+
+TEST_F(TraceLog, TheTickCountIsRightAlignedInTenCharacters) {
+  SwitchOn();
+  ASSERT_EQ(TraceEnable("C:\\Q_RxxIC.LOG", "Q_RIC"), 1);
+  kel3::ScopedSyscall<decltype(kel3::Syscalls::clock_gettime)> clock(&kel3::Syscalls::clock_gettime,
+                                                                     FixedClock);
+  struct Case {
+    uint64_t ms;
+    const char* line;
+  } cases[] = {
+      {7, "         7 : tick\r\n"},
+      {1234567890, "1234567890 : tick\r\n"},
+      {0x80000000ull, "-2147483648 : tick\r\n"},     // after 24.8 days: negative
+      {(1ull << 32) + 12, "        12 : tick\r\n"},  // after 49.7 days: from 0 again
+  };
+  for (const Case& c : cases) {
+    ASSERT_EQ(unlink(prefix_.DriveC("Q_RxxIC.LOG").c_str()) == 0 || errno == ENOENT, true);
+    g_clockMs = c.ms;
+    EXPECT_EQ(TraceMessage("tick"), 1);
+    EXPECT_EQ(Log(), c.line);
+  }
+}
+
+int g_writes = 0;
+ssize_t CountingWrite(int fd, const void* buffer, size_t size) {
+  ++g_writes;
+  return kel3::RealSyscalls().write(fd, buffer, size);
+}
+
+TEST_F(TraceLog, EachLineReachesTheFileInOneWrite) {
+  SwitchOn();
+  ASSERT_EQ(TraceEnable("C:\\Q_RxxIC.LOG", "Q_RIC"), 1);
+  kel3::ScopedSyscall<decltype(kel3::Syscalls::write)> count(&kel3::Syscalls::write, CountingWrite);
+  const std::string longText(519, 'c');  // a composed command line, as long as it gets
+  g_writes = 0;
+  EXPECT_EQ(TraceString("CMainFrame::StartExe : lpszCmdLine", longText.c_str()), 1);
+  EXPECT_EQ(g_writes, 1);
+  EXPECT_EQ(TraceNumber("result", 2), 1);
+  EXPECT_EQ(g_writes, 2);
+  EXPECT_EQ(TraceMessage("Kel is invalid.\n"), 1);  // two line breaks, still one write
+  EXPECT_EQ(g_writes, 3);
+}
+
+TEST_F(TraceLog, AFailedOpenLosesOnlyThatLine) {
+  SwitchOn();
+  ASSERT_EQ(TraceEnable("C:\\Q_RxxIC.LOG", "Q_RIC"), 1);
+  {
+    kel3::ScopedSyscall<decltype(kel3::Syscalls::open)> busy(&kel3::Syscalls::open,
+                                                             [](const char*, int, mode_t) -> int {
+                                                               errno = EMFILE;
+                                                               return -1;
+                                                             });
+    EXPECT_EQ(TraceMessage("lost"), 0);
+  }
+  EXPECT_EQ(TraceMessage("kept"), 1);
+  EXPECT_EQ(Log().find("lost"), std::string::npos);
+  EXPECT_NE(Log().find(" : kept\r\n"), std::string::npos);
 }
 
 }  // namespace

@@ -303,6 +303,18 @@ class TrayIcon {
           window_ = None;
         }
         break;
+      case ReparentNotify:
+        if (e.xreparent.window == window_ &&
+            e.xreparent.parent == DefaultRootWindow(e.xreparent.display)) {
+          // A host that kept us in its save-set ended: the server handed
+          // the icon back to the root window, mapped, where it would sit
+          // in the corner of the desktop. Hidden until the next host's
+          // MANAGER announcement docks it again.
+          HideTip();
+          x11::ErrorTrap trap(e.xreparent.display);
+          XUnmapWindow(e.xreparent.display, window_);
+        }
+        break;
       case ButtonPress:
         HideTip();
         if (e.xbutton.button == Button1) {

@@ -15,8 +15,7 @@
 
 namespace kel3 {
 
-// One implementation per backend. All calls come from the program's one
-// thread.
+// One implementation per backend. All calls come from the loop thread.
 class WindowingBackendImpl {
  public:
   virtual ~WindowingBackendImpl() = default;
@@ -38,14 +37,19 @@ class WindowingBackendImpl {
   // Delivers a message to another process's window. False when it is gone.
   virtual bool PostToOther(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) = 0;
 
-  // Waits at most timeoutMs (-1: no limit) for native events, then handles
-  // every pending one: events for this process's windows become queued
-  // messages (through QueueFromBackend), events of sibling services go to
-  // their handlers. False when the connection is broken.
-  virtual bool WaitAndPump(int timeoutMs) = 0;
+  // Waits at most timeoutMs (-1: no limit) for native events or for wakeFd
+  // (the loop's wake-up pipe, -1 for none) to become readable, empties the
+  // pipe, then handles every pending event: events for this process's
+  // windows become queued messages (through QueueFromBackend), events of
+  // sibling services go to their handlers. With timeoutMs 0 it only handles
+  // what is pending. False when the connection is broken (the server went
+  // away, or poll() failed for another reason than a signal).
+  virtual bool WaitAndPump(int timeoutMs, int wakeFd) = 0;
 };
 
 // Appends a message to the process's queue (for backends and siblings).
+// Only on the loop thread; other threads use PostMessageA, which hands the
+// message over through the wake-up pipe.
 void QueueFromBackend(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
 // Delivers posted and timer messages of this process until done() answers
@@ -62,8 +66,17 @@ uint64_t LoopClockMs();
 namespace x11 {
 
 // The process's display connection, opened on first use; null without a
-// display (the reason has been written to standard error).
+// display (the reason has been written to standard error once).
 Display* GetDisplay();
+
+// Whether the connection broke (the X server ended or the socket failed).
+// A broken connection never ends the process: Xlib's default would call
+// exit() from inside whichever X call noticed it, skipping the program's
+// clean-up after its loop. Instead the reason is written to standard error
+// once, GetDisplay keeps returning the dead connection (on which every
+// Xlib call returns at once with a failure, so a sibling's calls in flight
+// unwind harmlessly), new windows fail, and GetMessageA returns -1.
+bool ConnectionBroken();
 
 // Routes every X event for `window` to handler instead of the core, until
 // removed. For sibling services' own windows (tray icon, popup, box).

@@ -1,18 +1,28 @@
 // The windowing core: window classes, this process's windows, the posted
-// message queue, timers and the message loop, over a backend (X11 or
-// headless). Also the headless backend and its test interface.
+// message queue, the hand-over of posts from other threads, timers and the
+// message loop, over a backend (X11 or headless). Also the headless backend
+// and its test interface.
+#include "platform/windowing/windowing.h"
+
+#include <fcntl.h>
+
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <deque>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "platform/base/syscalls.h"
 #include "platform/windowing/backend.h"
 #include "platform/windowing/headless.h"
-#include "platform/windowing/windowing.h"
 
 namespace kel3 {
 
@@ -45,6 +55,57 @@ struct Timer {
   UINT elapse;
   uint64_t due;
   uint64_t order;
+  TIMERPROC proc;
+};
+
+// The loop's wake-up pipe. The loop thread sleeps in poll() on the X
+// connection and the pipe's read end; a post from another thread (a worker
+// that finished, say) writes one byte so that the loop notices it now and
+// not at its next timer tick, seconds later.
+class WakePipe {
+ public:
+  WakePipe() = default;
+  ~WakePipe() {
+    if (read_ >= 0) Sys().close(read_);
+    const int w = write_.exchange(-1);
+    if (w >= 0) Sys().close(w);
+  }
+  WakePipe(const WakePipe&) = delete;
+  WakePipe& operator=(const WakePipe&) = delete;
+
+  // Creates the pipe on first use (loop thread). False, having said why on
+  // standard error once, when it cannot be made (no descriptors left).
+  bool Open() {
+    if (read_ >= 0) return true;
+    int fds[2];
+    if (Sys().pipe2(fds, O_CLOEXEC | O_NONBLOCK) != 0) {
+      if (!complained_) {
+        std::fprintf(stderr, "kel3: cannot create the message loop's wake-up pipe: %s\n",
+                     std::strerror(errno));
+        complained_ = true;
+      }
+      return false;
+    }
+    read_ = fds[0];
+    write_.store(fds[1]);
+    return true;
+  }
+  int readFd() const { return read_; }
+
+  // Any thread. A full pipe (EAGAIN) already holds a wake-up, so a failed
+  // write loses nothing.
+  void Wake() {
+    const int fd = write_.load();
+    if (fd < 0) return;
+    const char byte = 1;
+    const ssize_t n = Sys().write(fd, &byte, 1);
+    (void)n;
+  }
+
+ private:
+  int read_ = -1;
+  std::atomic<int> write_{-1};
+  bool complained_ = false;
 };
 
 struct ForeignWindow {
@@ -55,6 +116,9 @@ struct ForeignWindow {
 class HeadlessBackend;
 
 struct State {
+  // The thread that first used the layer runs the message loop; every call
+  // but PostMessageA and PostQuitMessage belongs on it.
+  std::thread::id loopThread = std::this_thread::get_id();
   WindowingBackend kind = WindowingBackend::kX11;
   std::unique_ptr<WindowingBackendImpl> backend;
   std::map<std::string, WNDCLASSA> classes;       // by folded name
@@ -64,6 +128,10 @@ struct State {
   std::vector<Timer> timers;
   uint64_t counter = 0;
   UINT_PTR nextThreadTimer = 0x7FFF;
+  WakePipe wake;
+  // Posts from other threads, waiting for the loop thread.
+  std::mutex inboxMutex;
+  std::vector<MSG> inbox;
   // Headless bookkeeping.
   uint64_t virtualClock = 0;
   uint32_t nextHeadlessWindow = 0x00A00001;
@@ -86,7 +154,9 @@ class HeadlessBackend : public WindowingBackendImpl {
  public:
   bool Ready() override { return true; }
   HWND CreateNative(const std::string&, const std::string&) override {
-    return reinterpret_cast<HWND>(static_cast<UINT_PTR>(S().nextHeadlessWindow++));
+    // Handles are numbers here as on X11 (window ids), never addresses.
+    return reinterpret_cast<HWND>(  // NOLINT(performance-no-int-to-ptr)
+        static_cast<UINT_PTR>(S().nextHeadlessWindow++));
   }
   void DestroyNative(HWND) override {}
   void ShowNative(HWND, int) override {}
@@ -94,8 +164,7 @@ class HeadlessBackend : public WindowingBackendImpl {
   HWND Find(const char* className, const char* title) override {
     const std::string cls = Fold(className);
     auto matches = [&](const std::string& c, const std::string& t) {
-      return (className == nullptr || Fold(c.c_str()) == cls) &&
-             (title == nullptr || t == title);
+      return (className == nullptr || Fold(c.c_str()) == cls) && (title == nullptr || t == title);
     };
     HWND best = nullptr;
     uint64_t bestOrder = UINT64_MAX;
@@ -112,7 +181,7 @@ class HeadlessBackend : public WindowingBackendImpl {
     return nullptr;
   }
   bool PostToOther(HWND hwnd, UINT, WPARAM, LPARAM) override { return Exists(hwnd); }
-  bool WaitAndPump(int) override { return true; }
+  bool WaitAndPump(int, int) override { return true; }
 };
 
 WindowingBackendImpl* Backend() {
@@ -127,7 +196,47 @@ WindowingBackendImpl* Backend() {
   return s.backend.get();
 }
 
-bool IsHeadless() { return S().kind == WindowingBackend::kHeadless; }
+bool IsHeadless() {
+  return S().kind == WindowingBackend::kHeadless;
+}
+
+// What the loop needs before it may sleep: the window system, and on X11
+// the wake-up pipe that other threads' posts write to.
+bool LoopReady() {
+  if (!Backend()->Ready()) return false;
+  return IsHeadless() || S().wake.Open();
+}
+
+bool OnLoopThread() {
+  return std::this_thread::get_id() == S().loopThread;
+}
+
+// Another thread's post: parked in the inbox, then the loop is woken. The
+// loop thread takes it from there as if it had been posted there.
+void HandOver(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  State& s = S();
+  {
+    std::lock_guard<std::mutex> lock(s.inboxMutex);
+    s.inbox.push_back(MSG{hwnd, msg, wParam, lParam, 0, {0, 0}});
+  }
+  s.wake.Wake();
+}
+
+void DeliverInbox() {
+  State& s = S();
+  std::vector<MSG> incoming;
+  {
+    std::lock_guard<std::mutex> lock(s.inboxMutex);
+    incoming.swap(s.inbox);
+  }
+  for (const MSG& m : incoming) {
+    if (m.hwnd == nullptr && m.message == WM_QUIT) {
+      PostQuitMessage(static_cast<int>(m.wParam));
+    } else {
+      PostMessageA(m.hwnd, m.message, m.wParam, m.lParam);
+    }
+  }
+}
 
 WindowInfo* Own(HWND hwnd) {
   auto it = S().windows.find(hwnd);
@@ -149,6 +258,7 @@ bool QueueDueTimer(uint64_t now) {
   m.hwnd = earliest->hwnd;
   m.message = WM_TIMER;
   m.wParam = earliest->id;
+  m.lParam = reinterpret_cast<LPARAM>(earliest->proc);
   m.time = static_cast<DWORD>(now);
   S().queue.push_back(m);
   earliest->due = now + earliest->elapse;
@@ -172,6 +282,7 @@ enum class FetchResult { kMessage, kQuit, kBroken, kStopped };
 FetchResult Fetch(MSG* out, const std::function<bool()>* stop) {
   State& s = S();
   for (;;) {
+    DeliverInbox();
     if (!s.queue.empty()) {
       *out = s.queue.front();
       s.queue.pop_front();
@@ -179,8 +290,8 @@ FetchResult Fetch(MSG* out, const std::function<bool()>* stop) {
     }
     if (stop != nullptr && (*stop)()) return FetchResult::kStopped;
     WindowingBackendImpl* backend = Backend();
-    if (!backend->Ready()) return FetchResult::kBroken;
-    if (!backend->WaitAndPump(0)) return FetchResult::kBroken;
+    if (!LoopReady()) return FetchResult::kBroken;
+    if (!backend->WaitAndPump(0, -1)) return FetchResult::kBroken;
     if (!s.queue.empty()) continue;
     if (stop != nullptr && (*stop)()) return FetchResult::kStopped;
     const uint64_t now = LoopClockMs();
@@ -193,7 +304,7 @@ FetchResult Fetch(MSG* out, const std::function<bool()>* stop) {
       continue;
     }
     const int timeout = wait < 0 ? -1 : static_cast<int>(std::min<int64_t>(wait, INT32_MAX));
-    if (!backend->WaitAndPump(timeout)) return FetchResult::kBroken;
+    if (!backend->WaitAndPump(timeout, s.wake.readFd())) return FetchResult::kBroken;
   }
 }
 
@@ -205,9 +316,13 @@ void SelectWindowingBackend(WindowingBackend backend) {
   s.kind = backend;
 }
 
-WindowingBackend CurrentWindowingBackend() { return S().kind; }
+WindowingBackend CurrentWindowingBackend() {
+  return S().kind;
+}
 
-uint64_t LoopClockMs() { return IsHeadless() ? S().virtualClock : MonotonicMs(); }
+uint64_t LoopClockMs() {
+  return IsHeadless() ? S().virtualClock : MonotonicMs();
+}
 
 void QueueFromBackend(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   MSG m{};
@@ -255,6 +370,7 @@ std::vector<WindowRecord> Windows() {
   std::sort(sorted.begin(), sorted.end(),
             [](const auto& a, const auto& b) { return a.first < b.first; });
   std::vector<WindowRecord> out;
+  out.reserve(sorted.size());
   for (auto& [order, record] : sorted) out.push_back(record);
   return out;
 }
@@ -264,17 +380,22 @@ std::vector<TimerRecord> Timers() {
   std::sort(sorted.begin(), sorted.end(),
             [](const Timer& a, const Timer& b) { return a.order < b.order; });
   std::vector<TimerRecord> out;
+  out.reserve(sorted.size());
   for (const Timer& t : sorted) out.push_back(TimerRecord{t.hwnd, t.id, t.elapse});
   return out;
 }
 
-std::vector<PostRecord> Posted() { return S().posted; }
-void ClearPosted() { S().posted.clear(); }
+std::vector<PostRecord> Posted() {
+  return S().posted;
+}
+void ClearPosted() {
+  S().posted.clear();
+}
 
 bool FireTimer(HWND hwnd, UINT_PTR id) {
   for (const Timer& t : S().timers) {
     if (t.hwnd == hwnd && t.id == id) {
-      QueueFromBackend(hwnd, WM_TIMER, id, 0);
+      QueueFromBackend(hwnd, WM_TIMER, id, reinterpret_cast<LPARAM>(t.proc));
       return true;
     }
   }
@@ -293,7 +414,9 @@ void AdvanceClock(uint64_t milliseconds) {
   s.virtualClock = end;
 }
 
-uint64_t Clock() { return S().virtualClock; }
+uint64_t Clock() {
+  return S().virtualClock;
+}
 
 int DispatchPending() {
   int count = 0;
@@ -321,7 +444,9 @@ void AddForeignWindow(HWND hwnd, const std::string& className, const std::string
   S().foreign[hwnd] = ForeignWindow{className, title};
 }
 
-void RemoveForeignWindow(HWND hwnd) { S().foreign.erase(hwnd); }
+void RemoveForeignWindow(HWND hwnd) {
+  S().foreign.erase(hwnd);
+}
 
 }  // namespace headless
 }  // namespace kel3
@@ -356,7 +481,7 @@ HWND CreateWindowExA(DWORD /*exStyle*/, LPCSTR className, LPCSTR windowName, DWO
     return nullptr;
   }
   kel3::WindowingBackendImpl* backend = kel3::Backend();
-  if (!backend->Ready()) {
+  if (!kel3::LoopReady()) {
     SetLastError(ERROR_NOT_SUPPORTED);
     return nullptr;
   }
@@ -413,7 +538,9 @@ BOOL ShowWindow(HWND hwnd, int cmdShow) {
   return was ? TRUE : FALSE;
 }
 
-BOOL UpdateWindow(HWND hwnd) { return kel3::Own(hwnd) != nullptr ? TRUE : FALSE; }
+BOOL UpdateWindow(HWND hwnd) {
+  return kel3::Own(hwnd) != nullptr ? TRUE : FALSE;
+}
 
 BOOL IsWindow(HWND hwnd) {
   if (hwnd == nullptr) return FALSE;
@@ -430,6 +557,10 @@ HWND FindWindowA(LPCSTR className, LPCSTR windowName) {
 }
 
 BOOL PostMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (!kel3::OnLoopThread()) {
+    kel3::HandOver(hwnd, msg, wParam, lParam);
+    return TRUE;
+  }
   if (kel3::IsHeadless()) S().posted.push_back({hwnd, msg, wParam, lParam});
   if (hwnd == nullptr || kel3::Own(hwnd) != nullptr) {
     kel3::QueueFromBackend(hwnd, msg, wParam, lParam);
@@ -464,38 +595,61 @@ BOOL GetMessageA(LPMSG msg, HWND /*hwnd*/, UINT /*filterMin*/, UINT /*filterMax*
   }
 }
 
-BOOL TranslateMessage(const MSG* /*msg*/) { return FALSE; }
+BOOL TranslateMessage(const MSG* /*msg*/) {
+  return FALSE;
+}
 
 LRESULT DispatchMessageA(const MSG* msg) {
   if (msg == nullptr) return 0;
+  if (msg->message == WM_TIMER && msg->lParam != 0) {
+    // A timer with a procedure: call the procedure armed for this window
+    // and id, never the address the message carries (a WM_TIMER posted by
+    // another process brings an lParam of its choosing).
+    for (const kel3::Timer& t : S().timers) {
+      if (t.hwnd == msg->hwnd && t.id == msg->wParam && t.proc != nullptr &&
+          reinterpret_cast<LPARAM>(t.proc) == msg->lParam) {
+        TIMERPROC proc = t.proc;
+        proc(msg->hwnd, WM_TIMER, msg->wParam, msg->time);
+        return 0;
+      }
+    }
+    if (msg->hwnd == nullptr) return 0;
+  }
   kel3::WindowInfo* info = kel3::Own(msg->hwnd);
   if (info == nullptr || info->destroying) return 0;
   return info->proc(msg->hwnd, msg->message, msg->wParam, msg->lParam);
 }
 
 void PostQuitMessage(int exitCode) {
+  if (!kel3::OnLoopThread()) {
+    kel3::HandOver(nullptr, WM_QUIT, static_cast<WPARAM>(exitCode), 0);
+    return;
+  }
   if (kel3::IsHeadless()) {
     S().posted.push_back({nullptr, WM_QUIT, static_cast<WPARAM>(exitCode), 0});
   }
   kel3::QueueFromBackend(nullptr, WM_QUIT, static_cast<WPARAM>(exitCode), 0);
 }
 
-UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT elapse, TIMERPROC /*proc*/) {
+UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT elapse, TIMERPROC proc) {
   if (hwnd != nullptr && kel3::Own(hwnd) == nullptr) {
     SetLastError(ERROR_INVALID_WINDOW_HANDLE);
     return 0;
   }
-  if (hwnd == nullptr) id = ++S().nextThreadTimer;
   if (elapse < kel3::kMinimumTimer) elapse = kel3::kMinimumTimer;
   const uint64_t due = kel3::LoopClockMs() + elapse;
   for (kel3::Timer& t : S().timers) {
     if (t.hwnd == hwnd && t.id == id) {
       t.elapse = elapse;
       t.due = due;
+      t.proc = proc;
       return id;
     }
   }
-  S().timers.push_back(kel3::Timer{hwnd, id, elapse, due, ++S().counter});
+  // Without a window the id is the layer's choice, unless it re-arms an
+  // existing timer of the thread (above).
+  if (hwnd == nullptr) id = ++S().nextThreadTimer;
+  S().timers.push_back(kel3::Timer{hwnd, id, elapse, due, ++S().counter, proc});
   return id;
 }
 

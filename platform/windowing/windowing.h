@@ -9,6 +9,11 @@
 // Sibling services (tray icon, menus, drawing, message boxes) share the
 // backend's display connection and message loop; they reach it through the
 // layer-internal header platform/windowing/backend.h.
+//
+// Threads: the process has one message loop, run by the thread that first
+// used this layer (the program's main thread). Every call belongs on that
+// thread except PostMessageA and PostQuitMessage, which any thread may
+// make: the message is handed to the loop, which wakes at once.
 #pragma once
 
 #include "platform/base/win32.h"
@@ -121,27 +126,52 @@ HWND FindWindowA(LPCSTR className, LPCSTR windowName);
 // ---- Messages ------------------------------------------------------------
 // Own windows: the message is queued for GetMessageA. Another process's
 // window: it travels as an X client message and lands in that process's
-// queue. FALSE for a window that does not exist.
+// queue; wParam and lParam travel as 32-bit values (wParam zero-extended,
+// lParam sign-extended on arrival). FALSE (ERROR_INVALID_WINDOW_HANDLE)
+// for a window that does not exist. A null window posts a message for the
+// loop itself (GetMessageA returns it; DispatchMessageA has no one to give
+// it to). From a thread other than the loop's, the message is handed over
+// and TRUE returned; the loop thread then posts it as above, and a post to
+// a window that is gone by then is dropped.
 BOOL PostMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
 // Own windows: a direct call of the window procedure, returning its result.
 // Other processes' windows are not supported (returns 0, ERROR_ACCESS_DENIED).
 LRESULT SendMessageA(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
-// Waits for the next message for this thread: posted messages first, then
-// window-system input, then WM_TIMER for a due timer. Sleeps in poll()
-// until then: no wake-ups of its own. Returns 0 for WM_QUIT, -1 on a broken
-// display connection, otherwise nonzero.
+// Waits for the next message for the loop: posted messages first, then
+// window-system input, then WM_TIMER for a due timer. Sleeps in poll() on
+// the display connection and a wake-up pipe until the next timer is due:
+// no wake-ups of its own. Returns 0 for WM_QUIT (its exit code in wParam),
+// -1 without a display, when the display connection broke (the X server
+// ended: the process goes on, so its clean-up after the loop runs), or when
+// waiting itself failed; otherwise nonzero. The window and filter
+// arguments are accepted and not used: the loop takes every message.
 BOOL GetMessageA(LPMSG msg, HWND hwnd, UINT filterMin, UINT filterMax);
+// Nothing to translate: the program's windows take no keyboard input.
+// Returns FALSE.
 BOOL TranslateMessage(const MSG* msg);
+// Calls the procedure of the message's window (this process's, not being
+// destroyed) and returns its result; 0 when there is none. WM_TIMER of a
+// timer armed with a procedure calls that procedure instead.
 LRESULT DispatchMessageA(const MSG* msg);
+// Queues WM_QUIT with the exit code, after the messages already posted.
 void PostQuitMessage(int exitCode);
 
 // ---- Timers --------------------------------------------------------------
-// Arms (or re-arms, for the same window and id) a periodic timer. Returns
-// the id (nonzero) or 0 on failure. The first tick comes `elapse` ms from
-// now; WM_TIMER carries the id in wParam.
+// Arms (or re-arms, for the same window and id) a periodic timer of a
+// window of this process. Returns the id or 0 on failure
+// (ERROR_INVALID_WINDOW_HANDLE). The first tick comes `elapse` ms from now
+// (periods under 10 ms count as 10), each next one a period after the
+// loop found the last one due: a loop that was busy gets one late tick,
+// not a burst. WM_TIMER carries
+// the id in wParam and proc in lParam; with a proc, DispatchMessageA calls
+// it instead of the window procedure. A null window arms a timer of the
+// loop: a new id of the layer's choosing is returned unless id names such
+// a timer already, which is re-armed.
 UINT_PTR SetTimer(HWND hwnd, UINT_PTR id, UINT elapse, TIMERPROC proc);
+// Stops a timer; a tick of it already waiting in the queue is dropped.
+// FALSE when no such timer is armed.
 BOOL KillTimer(HWND hwnd, UINT_PTR id);
 
 // ---- Keyboard and pointer ------------------------------------------------------

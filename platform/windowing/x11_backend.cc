@@ -1,7 +1,8 @@
 // The X11 backend: a window handle is the X window id; messages to another
 // process's window travel as client messages; the loop sleeps in poll() on
-// the X connection and a wake-up pipe. Also the display owner, the error
-// trap and the event routing that sibling services use.
+// the X connection and the core's wake-up pipe. Also the display owner,
+// the error trap, the handling of a lost connection and the event routing
+// that sibling services use.
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
@@ -31,6 +32,7 @@ struct DisplayCloser {
 struct Connection {
   std::unique_ptr<Display, DisplayCloser> display;
   bool tried = false;
+  bool broken = false;      // the server went away; the Display is kept, unusable
   Atom kel3Message = None;  // carries PostMessageA between processes
   Atom wmProtocols = None;
   Atom wmDelete = None;
@@ -65,8 +67,40 @@ std::string Fold(const char* text) {
   return out;
 }
 
-Window ToWindow(HWND hwnd) { return static_cast<Window>(reinterpret_cast<UINT_PTR>(hwnd)); }
-HWND ToHwnd(Window w) { return reinterpret_cast<HWND>(static_cast<UINT_PTR>(w)); }
+// The connection broke (the X server ended or the socket failed). Xlib
+// calls this from inside whichever call noticed; returning from it (and
+// from the exit handler below) lets that call unwind with a failure
+// instead of ending the process.
+int ConnectionLost(Display* display) {
+  Connection& c = C();
+  if (!c.broken) {
+    std::fprintf(stderr, "kel3: lost the connection to the X display '%s'\n",
+                 DisplayString(display));
+  }
+  c.broken = true;
+  return 0;
+}
+
+void ConnectionLostExit(Display* /*display*/, void* /*data*/) {
+  C().broken = true;
+}
+
+}  // namespace
+
+bool ConnectionBroken() {
+  return C().broken;
+}
+
+namespace {
+
+Window ToWindow(HWND hwnd) {
+  return static_cast<Window>(reinterpret_cast<UINT_PTR>(hwnd));
+}
+// A window handle is the X window id, so that the instance table's 32-bit
+// slots hold it and any process can ask the server about it.
+HWND ToHwnd(Window w) {
+  return reinterpret_cast<HWND>(static_cast<UINT_PTR>(w));  // NOLINT(performance-no-int-to-ptr)
+}
 
 }  // namespace
 
@@ -86,6 +120,8 @@ Display* GetDisplay() {
   }
   c.display.reset(d);
   XSetErrorHandler(UntrappedError);
+  XSetIOErrorHandler(ConnectionLost);
+  XSetIOErrorExitHandler(d, ConnectionLostExit, nullptr);
   c.kel3Message = XInternAtom(d, "_KEL3_MESSAGE", False);
   c.wmProtocols = XInternAtom(d, "WM_PROTOCOLS", False);
   c.wmDelete = XInternAtom(d, "WM_DELETE_WINDOW", False);
@@ -101,7 +137,9 @@ void AddEventHandler(Window window, std::function<void(XEvent&)> handler) {
   C().handlers[window] = std::move(handler);
 }
 
-void RemoveEventHandler(Window window) { C().handlers.erase(window); }
+void RemoveEventHandler(Window window) {
+  C().handlers.erase(window);
+}
 
 int AddListener(std::function<void(XEvent&)> listener) {
   const int id = C().nextListener++;
@@ -109,8 +147,13 @@ int AddListener(std::function<void(XEvent&)> listener) {
   return id;
 }
 
-void RemoveListener(int id) { C().listeners.erase(id); }
+void RemoveListener(int id) {
+  C().listeners.erase(id);
+}
 
+// XSync on a broken connection returns at once (Xlib marks the display and
+// skips further requests), so a trap around a call on a dead server costs
+// nothing and reports no X error.
 ErrorTrap::ErrorTrap(Display* display) : display_(display), outer_(g_innermostTrap) {
   XSync(display_, False);
   saved_ = XSetErrorHandler(&ErrorTrap::Handler);
@@ -139,7 +182,7 @@ namespace {
 
 class X11Backend : public WindowingBackendImpl {
  public:
-  bool Ready() override { return GetDisplay() != nullptr; }
+  bool Ready() override { return GetDisplay() != nullptr && !C().broken; }
 
   HWND CreateNative(const std::string& className, const std::string& title) override {
     Display* d = GetDisplay();
@@ -173,6 +216,7 @@ class X11Backend : public WindowingBackendImpl {
 
   void ShowNative(HWND hwnd, int cmdShow) override {
     Display* d = GetDisplay();
+    if (d == nullptr) return;
     ErrorTrap trap(d);
     if (cmdShow == SW_HIDE) {
       XUnmapWindow(d, ToWindow(hwnd));
@@ -223,25 +267,33 @@ class X11Backend : public WindowingBackendImpl {
     return !trap.failed();
   }
 
-  bool WaitAndPump(int timeoutMs) override {
+  bool WaitAndPump(int timeoutMs, int wakeFd) override {
     Display* d = GetDisplay();
     if (d == nullptr) return false;
     XFlush(d);
     if (XPending(d) == 0 && timeoutMs != 0) {
-      struct pollfd fds[1];
-      fds[0].fd = ConnectionNumber(d);
-      fds[0].events = POLLIN;
-      fds[0].revents = 0;
-      const int rc = Sys().poll(fds, 1, timeoutMs);
-      if (rc < 0 && errno != EINTR) return false;
-      if (rc > 0 && (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) return false;
+      struct pollfd fds[2] = {{ConnectionNumber(d), POLLIN, 0}, {wakeFd, POLLIN, 0}};
+      const nfds_t count = wakeFd >= 0 ? 2 : 1;
+      const int rc = Sys().poll(fds, count, timeoutMs);
+      if (rc < 0 && errno != EINTR) {
+        std::fprintf(stderr, "kel3: waiting for X events failed: %s\n", std::strerror(errno));
+        return false;
+      }
+      if (rc > 0 && count == 2 && (fds[1].revents & POLLIN) != 0) {
+        // Empty the pipe: the posts it announced are in the loop's inbox.
+        char bytes[64];
+        while (Sys().read(wakeFd, bytes, sizeof bytes) > 0) {
+        }
+      }
+      // A hang-up on the X socket is left to XPending below, which reads
+      // the end of the stream and reports it through ConnectionLost.
     }
-    while (XPending(d) > 0) {
+    while (!C().broken && XPending(d) > 0) {
       XEvent event;
       XNextEvent(d, &event);
       Route(event);
     }
-    return true;
+    return !C().broken;
   }
 
  private:

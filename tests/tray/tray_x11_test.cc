@@ -188,9 +188,62 @@ TEST_F(TrayX11, IconDocksAgainWhenTheTrayHostRestarts) {
   auto* server = kel3::test::XServerEnvironment::server();
   server->StopTray();
   PumpUntil([] { return false; }, 300);
+  // Between hosts the icon must not turn up as a stray window on the
+  // desktop (a host that put it in its save-set hands it back to the root,
+  // mapped).
+  {
+    bool docked = false;
+    XSync(probe.d, False);
+    const Window orphan = probe.Find(DefaultRootWindow(probe.d), &docked);
+    XWindowAttributes wa{};
+    if (orphan != None && XGetWindowAttributes(probe.d, orphan, &wa)) {
+      EXPECT_NE(wa.map_state, IsViewable) << "icon left on the desktop";
+    }
+  }
   ASSERT_TRUE(server->StartTray());
   Window again = None;
   bool redocked = false;
+  PumpUntil([&] { return redocked = probe.WaitDocked(&again, 100); }, 8000);
+  EXPECT_TRUE(redocked);
+}
+
+TEST_F(TrayX11, AnIconAHostLeavesBehindDoesNotStayOnTheDesktop) {
+  ASSERT_TRUE(Shell_NotifyIconA(NIM_ADD, &data_));
+  Probe probe;
+  Window icon = None;
+  ASSERT_TRUE(probe.WaitDocked(&icon));
+  PumpUntil([] { return false; }, 200);
+  // A host of another kind: it takes the icon into a window of its own and
+  // its save-set, then ends. The server gives the icon back to the root,
+  // mapped.
+  {
+    Display* host = XOpenDisplay(nullptr);
+    ASSERT_NE(host, nullptr);
+    const Window panel = XCreateSimpleWindow(host, DefaultRootWindow(host), 0, 0, 40, 40, 0, 0, 0);
+    XAddToSaveSet(host, icon);
+    XReparentWindow(host, icon, panel, 0, 0);
+    XMapWindow(host, panel);
+    XMapWindow(host, icon);
+    XSync(host, False);
+    XCloseDisplay(host);
+  }
+  auto strayOnDesktop = [&] {
+    XSync(probe.d, False);
+    Window root = None, parent = None, *children = nullptr;
+    unsigned n = 0;
+    if (!XQueryTree(probe.d, icon, &root, &parent, &children, &n)) return false;
+    if (children) XFree(children);
+    XWindowAttributes wa{};
+    return parent == root && XGetWindowAttributes(probe.d, icon, &wa) && wa.map_state == IsViewable;
+  };
+  EXPECT_TRUE(PumpUntil([&] { return !strayOnDesktop(); }, 3000)) << "icon left on the desktop";
+  // trayer still holds the selection: a MANAGER announcement (as from a
+  // host that starts) docks the icon again.
+  auto* server = kel3::test::XServerEnvironment::server();
+  server->StopTray();
+  ASSERT_TRUE(server->StartTray());
+  bool redocked = false;
+  Window again = None;
   PumpUntil([&] { return redocked = probe.WaitDocked(&again, 100); }, 8000);
   EXPECT_TRUE(redocked);
 }

@@ -2,6 +2,7 @@
 // recorded, and a test delivers messages and fires timers in virtual time.
 #include <gtest/gtest.h>
 
+#include <thread>
 #include <vector>
 
 #include "platform/windowing/headless.h"
@@ -10,9 +11,16 @@
 namespace {
 
 std::vector<UINT> g_seen;
+std::vector<MSG> g_timerMessages;   // WM_TIMER as the window procedure saw it
+std::vector<UINT_PTR> g_procTicks;  // ids the timer procedure was called for
+
+void TimerProcedure(HWND, UINT, UINT_PTR id, DWORD) {
+  g_procTicks.push_back(id);
+}
 
 LRESULT Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   g_seen.push_back(msg);
+  if (msg == WM_TIMER) g_timerMessages.push_back(MSG{hwnd, msg, wParam, lParam, 0, {0, 0}});
   if (msg == WM_DESTROY) PostQuitMessage(0);
   if (msg == WM_USER) return static_cast<LRESULT>(wParam + 1);
   return DefWindowProcA(hwnd, msg, wParam, lParam);
@@ -24,13 +32,15 @@ class Headless : public ::testing::Test {
     kel3::SelectWindowingBackend(kel3::WindowingBackend::kHeadless);
     kel3::headless::Reset();
     g_seen.clear();
+    g_timerMessages.clear();
+    g_procTicks.clear();
     WNDCLASSA wc{};
     wc.lpfnWndProc = Proc;
     wc.lpszClassName = "TrayIconWClass";
     ASSERT_NE(RegisterClassA(&wc), 0);
     hwnd_ = CreateWindowExA(0, "TrayIconWClass", "KEL3 TrayIcon", 0x20CF0000, CW_USEDEFAULT,
-                            CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr,
-                            nullptr, nullptr);
+                            CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, nullptr,
+                            nullptr);
     ASSERT_NE(hwnd_, nullptr);
   }
   HWND hwnd_ = nullptr;
@@ -42,9 +52,9 @@ TEST_F(Headless, ClassesAndWindowsAreRecorded) {
   again.lpszClassName = "trayiconwclass";
   EXPECT_EQ(RegisterClassA(&again), 0);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_CLASS_ALREADY_EXISTS));
-  EXPECT_EQ(CreateWindowExA(0, "NoSuchClass", "", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr,
-                            nullptr),
-            nullptr);
+  EXPECT_EQ(
+      CreateWindowExA(0, "NoSuchClass", "", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr),
+      nullptr);
   const auto windows = kel3::headless::Windows();
   ASSERT_EQ(windows.size(), 1u);
   EXPECT_EQ(windows[0].className, "TrayIconWClass");
@@ -113,6 +123,77 @@ TEST_F(Headless, ForeignWindowsAnswerIsWindowAndReceiveRecordedPosts) {
   EXPECT_EQ(FindWindowA("TrayIconWClass", "KEL3 TrayIcon"), peer);
   kel3::headless::RemoveForeignWindow(peer);
   EXPECT_FALSE(IsWindow(peer));
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(Headless, ReArmingATimerStartsItsPeriodAfresh) {
+  ASSERT_EQ(SetTimer(hwnd_, 4, 3000, nullptr), 4u);
+  kel3::headless::AdvanceClock(2000);
+  ASSERT_EQ(SetTimer(hwnd_, 4, 5000, nullptr), 4u);  // due at 7000 now, not 3000
+  ASSERT_EQ(kel3::headless::Timers().size(), 1u);
+  EXPECT_EQ(kel3::headless::Timers()[0].elapse, 5000u);
+  kel3::headless::AdvanceClock(4999);
+  EXPECT_EQ(kel3::headless::DispatchPending(), 0);
+  kel3::headless::AdvanceClock(1);
+  EXPECT_EQ(kel3::headless::DispatchPending(), 1);
+  ASSERT_EQ(g_timerMessages.size(), 1u);
+  EXPECT_EQ(g_timerMessages[0].wParam, 4u);
+  // Tiny periods are rounded up rather than spinning the loop.
+  ASSERT_EQ(SetTimer(hwnd_, 5, 0, nullptr), 5u);
+  EXPECT_EQ(kel3::headless::Timers()[1].elapse, 10u);
+  // Only this process's live windows can own a timer.
+  EXPECT_EQ(SetTimer(reinterpret_cast<HWND>(0x123), 1, 100, nullptr), 0u);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
+}
+
+TEST_F(Headless, TimerProceduresAreCalledOnlyForTheirOwnTimers) {
+  ASSERT_EQ(SetTimer(hwnd_, 6, 100, TimerProcedure), 6u);
+  kel3::headless::AdvanceClock(100);
+  EXPECT_EQ(kel3::headless::DispatchPending(), 1);
+  EXPECT_EQ(g_procTicks, (std::vector<UINT_PTR>{6}));
+  EXPECT_TRUE(g_timerMessages.empty());  // the procedure took it, not the window
+
+  // A WM_TIMER posted with an address of the sender's choosing reaches the
+  // window procedure as a plain message; nothing is called through it.
+  ASSERT_TRUE(PostMessageA(hwnd_, WM_TIMER, 6, 0x1234));
+  EXPECT_EQ(kel3::headless::DispatchPending(), 1);
+  EXPECT_EQ(g_procTicks.size(), 1u);
+  ASSERT_EQ(g_timerMessages.size(), 1u);
+  EXPECT_EQ(g_timerMessages[0].lParam, 0x1234);
+
+  // A timer of the loop (no window): the layer picks the id; arming it
+  // again by that id re-arms it instead of adding one.
+  const UINT_PTR loopTimer = SetTimer(nullptr, 0, 200, TimerProcedure);
+  ASSERT_NE(loopTimer, 0u);
+  EXPECT_EQ(SetTimer(nullptr, loopTimer, 300, TimerProcedure), loopTimer);
+  EXPECT_EQ(kel3::headless::Timers().size(), 2u);
+  g_procTicks.clear();
+  kel3::headless::AdvanceClock(300);  // 6 at 200, 300 and 400; the loop's at 400
+  kel3::headless::DispatchPending();
+  EXPECT_EQ(g_procTicks, (std::vector<UINT_PTR>{6, 6, 6, loopTimer}));
+  EXPECT_TRUE(KillTimer(nullptr, loopTimer));
+}
+
+TEST_F(Headless, PostsFromAnotherThreadReachTheLoop) {
+  std::thread worker([this] {
+    PostMessageA(hwnd_, WM_USER + 3, 1, 2);
+    PostQuitMessage(9);
+  });
+  worker.join();
+  MSG msg;
+  ASSERT_GT(GetMessageA(&msg, nullptr, 0, 0), 0);
+  EXPECT_EQ(msg.message, static_cast<UINT>(WM_USER + 3));
+  EXPECT_EQ(msg.hwnd, hwnd_);
+  EXPECT_EQ(GetMessageA(&msg, nullptr, 0, 0), 0);
+  EXPECT_EQ(msg.wParam, 9u);
+  // Handed over, they are recorded as the loop thread's posts.
+  const auto posted = kel3::headless::Posted();
+  ASSERT_EQ(posted.size(), 2u);
+  EXPECT_EQ(posted[0].message, static_cast<UINT>(WM_USER + 3));
+  EXPECT_EQ(posted[1].message, static_cast<UINT>(WM_QUIT));
 }
 
 }  // namespace

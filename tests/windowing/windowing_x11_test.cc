@@ -1,17 +1,25 @@
 // The windowing core on a real X server (Xvfb): windows of two processes
-// finding, checking and messaging each other, timers, and the close path.
+// finding, checking and messaging each other, timers, posts from another
+// thread, the close path, and the failures: no display, a server that goes
+// away, a wait that fails.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "platform/base/syscalls.h"
 #include "platform/windowing/windowing.h"
 #include "tests/support/test_prefix.h"
 #include "tests/support/xvfb.h"
@@ -38,7 +46,9 @@ struct Peer {
   HWND hwnd = nullptr;
 };
 
-Peer StartPeer(const std::string& title) {
+// mode: see window_peer.cc; errors: a file for its standard error.
+Peer StartPeer(const std::string& title, const std::string& mode = "",
+               const std::string& errors = "") {
   int out[2];
   Peer peer;
   if (pipe(out) != 0) return peer;
@@ -46,9 +56,13 @@ Peer StartPeer(const std::string& title) {
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, out[1], 1);
   posix_spawn_file_actions_addclose(&actions, out[0]);
+  if (!errors.empty()) {
+    posix_spawn_file_actions_addopen(&actions, 2, errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0600);
+  }
   const std::string path = kel3::test::BuildDir() + "/tests/windowing/window_peer";
   std::vector<char*> argv{const_cast<char*>(path.c_str()), const_cast<char*>(title.c_str()),
-                          nullptr};
+                          const_cast<char*>(mode.c_str()), nullptr};
   posix_spawn(&peer.pid, path.c_str(), &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   close(out[1]);
@@ -60,6 +74,13 @@ Peer StartPeer(const std::string& title) {
     peer.hwnd = reinterpret_cast<HWND>(static_cast<UINT_PTR>(std::stoul(line, nullptr, 16)));
   }
   return peer;
+}
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
 }
 
 class X11Windowing : public ::testing::Test {
@@ -182,16 +203,116 @@ TEST_F(X11Windowing, CloseEndsTheLoopThroughDestroyAndQuit) {
   g_quitOnDestroy = false;
 }
 
-TEST_F(X11Windowing, WithoutADisplayWindowsFailWithAClearMessage) {
+TEST_F(X11Windowing, AKilledProcessLeavesNoLiveWindowBehind) {
+  Peer peer = StartPeer("Peer Killed");
+  ASSERT_NE(peer.hwnd, nullptr);
+  ASSERT_TRUE(IsWindow(peer.hwnd));
+  kill(peer.pid, SIGKILL);
+  EXPECT_EQ(kel3::test::WaitProgram(peer.pid, 10000), 128 + SIGKILL);
+  // The server destroys a client's windows when its connection closes;
+  // until then the answer may still be yes.
+  for (int i = 0; i < 250 && IsWindow(peer.hwnd); ++i) usleep(20000);
+  EXPECT_FALSE(IsWindow(peer.hwnd));
+  EXPECT_EQ(FindWindowA("Kel3Peer", "Peer Killed"), nullptr);
+  EXPECT_FALSE(PostMessageA(peer.hwnd, WM_CLOSE, 0, 0));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_WINDOW_HANDLE));
+}
+
+TEST_F(X11Windowing, APostFromAnotherThreadWakesTheSleepingLoop) {
+  HWND w = NewWindow("threads");
+  ASSERT_NE(w, nullptr);
+  // No timer but the 10 s guard: only the wake-up pipe can end the sleep
+  // early.
+  std::thread worker([w] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    PostMessageA(w, WM_USER + 7, 70, 700);
+  });
+  const auto start = std::chrono::steady_clock::now();
+  const bool arrived = PumpUntil(w, [] {
+    for (const MSG& m : g_seen) {
+      if (m.message == WM_USER + 7) return m.wParam == 70 && m.lParam == 700;
+    }
+    return false;
+  });
+  worker.join();
+  EXPECT_TRUE(arrived);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(9));
+
+  // The quit message from another thread ends the loop.
+  std::thread quitter([] { PostQuitMessage(5); });
+  quitter.join();
+  MSG msg;
+  int got;
+  while ((got = GetMessageA(&msg, nullptr, 0, 0)) > 0) DispatchMessageA(&msg);
+  EXPECT_EQ(got, 0);
+  EXPECT_EQ(msg.wParam, 5u);
+  DestroyWindow(w);
+}
+
+TEST_F(X11Windowing, AWaitThatFailsEndsTheLoopWithMinusOne) {
+  HWND w = NewWindow("poll fails");
+  ASSERT_EQ(SetTimer(w, 3, 50, nullptr), 3u);
+  {
+    kel3::ScopedSyscall<decltype(kel3::Syscalls::poll)> failing(
+        &kel3::Syscalls::poll, [](struct pollfd*, nfds_t, int) -> int {
+          errno = ENOMEM;
+          return -1;
+        });
+    MSG msg;
+    EXPECT_EQ(GetMessageA(&msg, nullptr, 0, 0), -1);
+  }
+  // With poll back, the loop goes on: the timer ticks.
+  EXPECT_TRUE(PumpUntil(w, [] {
+    for (const MSG& m : g_seen) {
+      if (m.message == WM_TIMER && m.wParam == 3) return true;
+    }
+    return false;
+  }));
+  DestroyWindow(w);
+}
+
+TEST_F(X11Windowing, AServerThatGoesAwayEndsTheLoopWithoutEndingTheProcess) {
+  // A server of its own for the peer, killed under it while its loop makes
+  // X calls every few milliseconds.
+  const std::string ours = std::getenv("DISPLAY");
+  kel3::test::XServer doomed;
+  ASSERT_TRUE(doomed.Start());
+  const std::string errors = ::testing::TempDir() + "/server-gone.txt";
+  Peer peer = StartPeer("Doomed", "busy", errors);
+  setenv("DISPLAY", ours.c_str(), 1);
+  ASSERT_NE(peer.hwnd, nullptr);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  doomed.Stop();
+  // 4: GetMessageA returned -1 and the program went on to its own end;
+  // Xlib's default would have ended the process with 1.
+  EXPECT_EQ(kel3::test::WaitProgram(peer.pid, 10000), 4);
+  EXPECT_NE(ReadAll(errors).find("lost the connection to the X display"), std::string::npos)
+      << ReadAll(errors);
+}
+
+TEST_F(X11Windowing, WithoutADisplayOrAWakeUpPipeWindowsFailWithAClearMessage) {
   const std::string path = kel3::test::BuildDir() + "/tests/windowing/window_peer";
-  const std::string errors = ::testing::TempDir() + "/no-display.txt";
-  const std::string command = "env -u DISPLAY " + path + " nodisplay 2>" + errors;
-  const int status = std::system(command.c_str());
-  EXPECT_EQ(WEXITSTATUS(status), 3);
-  std::ifstream in(errors);
-  std::stringstream text;
-  text << in.rdbuf();
-  EXPECT_NE(text.str().find("cannot open the X display"), std::string::npos) << text.str();
+  const struct {
+    const char* environment;
+    const char* mode;
+    const char* message;
+  } kCases[] = {
+      {"env -u DISPLAY ", "", "cannot open the X display (DISPLAY is not set)"},
+      {"env DISPLAY=:9999 ", "", "cannot open the X display ':9999'"},
+      {"", "nopipe", "cannot create the message loop's wake-up pipe"},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(std::string(c.environment) + c.mode);
+    const std::string errors = ::testing::TempDir() + "/no-display.txt";
+    const std::string command =
+        std::string(c.environment) + path + " nodisplay '" + c.mode + "' 2>" + errors;
+    const int status = std::system(command.c_str());
+    EXPECT_EQ(WEXITSTATUS(status), 3);
+    const std::string text = ReadAll(errors);
+    EXPECT_NE(text.find(c.message), std::string::npos) << text;
+    // Said once, however many calls failed.
+    EXPECT_EQ(text.find('\n'), text.size() - 1) << text;
+  }
 }
 
 }  // namespace

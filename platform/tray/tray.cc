@@ -442,7 +442,9 @@ int TrayWaitSeconds() {
   return (end != nullptr && *end == '\0' && v >= 0 && v <= 3600) ? static_cast<int>(v) : 30;
 }
 
-// Waits for a tray host, keeping the display's events flowing.
+// Polls for a tray host every 200 ms. The frame calls this during its
+// start-up, before its message loop runs; X events that arrive meanwhile
+// stay queued for the loop.
 bool WaitForManager(Display* d) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(TrayWaitSeconds());
   for (;;) {

@@ -19,6 +19,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "tests/support/test_prefix.h"
 #include "tests/support/xvfb.h"
@@ -96,27 +97,36 @@ class EndToEnd : public ::testing::Test {
   }
   bool Running(pid_t pid) { return waitpid(pid, nullptr, WNOHANG) == 0; }
 
-  // The docked icon window of a kel3-tray (class "kel3-tray" inside the panel).
-  Window FindIcon(Window top, bool inPanel = false) {
+  // A window's WM_CLASS class, or "" when it has none (or is gone).
+  std::string ClassOf(Window w) {
+    XClassHint hint{};
+    if (!XGetClassHint(display_, w, &hint)) return "";
+    const std::string cls = hint.res_class ? hint.res_class : "";
+    if (hint.res_name) XFree(hint.res_name);
+    if (hint.res_class) XFree(hint.res_class);
+    return cls;
+  }
+  std::vector<Window> Children(Window w) {
     Window root, parent, *children = nullptr;
     unsigned n = 0;
-    if (!XQueryTree(display_, top, &root, &parent, &children, &n)) return None;
-    Window found = None;
-    for (unsigned i = 0; i < n && found == None; ++i) {
-      XClassHint hint{};
-      if (XGetClassHint(display_, children[i], &hint)) {
-        if (inPanel && hint.res_class && std::string(hint.res_class) == "kel3-tray") {
-          XWindowAttributes wa{};
-          if (XGetWindowAttributes(display_, children[i], &wa) && wa.map_state == IsViewable)
-            found = children[i];
-        }
-        if (hint.res_name) XFree(hint.res_name);
-        if (hint.res_class) XFree(hint.res_class);
-      }
-      if (found == None) found = FindIcon(children[i], inPanel || top != DefaultRootWindow(display_));
+    std::vector<Window> out;
+    if (XQueryTree(display_, w, &root, &parent, &children, &n) && children != nullptr) {
+      out.assign(children, children + n);
     }
     if (children) XFree(children);
-    return found;
+    return out;
+  }
+  // The docked icon window of a kel3-tray (class "kel3-tray" inside the panel).
+  Window FindIcon(Window top, bool inPanel = false) {
+    for (Window child : Children(top)) {
+      if (inPanel && ClassOf(child) == "kel3-tray") {
+        XWindowAttributes wa{};
+        if (XGetWindowAttributes(display_, child, &wa) && wa.map_state == IsViewable) return child;
+      }
+      const Window found = FindIcon(child, inPanel || top != DefaultRootWindow(display_));
+      if (found != None) return found;
+    }
+    return None;
   }
   Window Icon() {
     XSync(display_, False);
@@ -140,21 +150,12 @@ class EndToEnd : public ::testing::Test {
     if (image) XDestroyImage(image);
     return p;
   }
+  // A top-level window of the given class.
   Window FindByClass(Window top, const char* cls) {
-    Window root, parent, *children = nullptr;
-    unsigned n = 0;
-    if (!XQueryTree(display_, top, &root, &parent, &children, &n)) return None;
-    Window found = None;
-    for (unsigned i = 0; i < n && found == None; ++i) {
-      XClassHint hint{};
-      if (XGetClassHint(display_, children[i], &hint)) {
-        if (hint.res_class && std::string(hint.res_class) == cls) found = children[i];
-        if (hint.res_name) XFree(hint.res_name);
-        if (hint.res_class) XFree(hint.res_class);
-      }
+    for (Window child : Children(top)) {
+      if (ClassOf(child) == cls) return child;
     }
-    if (children) XFree(children);
-    return found;
+    return None;
   }
   void SetRun(const char* root, const std::string& data) {
     Admin(std::string("reg set '") + root +
